@@ -1,0 +1,8 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test headless.
+set -eu
+cd "$(dirname "$0")"
+./scripts/deps.sh
+./scripts/build.sh build
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build --output-on-failure --parallel "$(nproc)"
