@@ -3,12 +3,11 @@
 #include "IntegerText.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -74,8 +73,9 @@ int PollFor(pollfd* entries, int count, std::uint32_t timeoutMs) {
     for (;;) {
         const std::uint32_t elapsed = TickCount() - start;
         const std::uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-        const int result = poll(entries, count, static_cast<int>(std::min<std::uint32_t>(
-                                                    left, static_cast<std::uint32_t>(INT32_MAX))));
+        const int result = poll(
+            entries, count,
+            static_cast<int>(std::min<std::uint32_t>(left, static_cast<std::uint32_t>(INT32_MAX))));
         if (result >= 0 || errno != EINTR)
             return result;
     }
@@ -103,12 +103,20 @@ int FindMark(const std::uint8_t* bytes, int from, int count, std::uint8_t mark) 
     return -1;
 }
 
-std::uint8_t LowSeven(int value) { return static_cast<std::uint8_t>(0x80 | (value & 0x7F)); }
-std::uint8_t HighSeven(int value) { return static_cast<std::uint8_t>(0x80 | (value >> 7)); }
+std::uint8_t LowSeven(int value) {
+    return static_cast<std::uint8_t>(0x80 | (value & 0x7F));
+}
+std::uint8_t HighSeven(int value) {
+    return static_cast<std::uint8_t>(0x80 | (value >> 7));
+}
 
-int Checksum(int sum) { return (16384 - sum % 16384) % 16384; }
+int Checksum(int sum) {
+    return (16384 - sum % 16384) % 16384;
+}
 
-bool NeedsEscape(std::uint8_t byte) { return byte >= 0x04 && byte <= 0x0B; }
+bool NeedsEscape(std::uint8_t byte) {
+    return byte >= 0x04 && byte <= 0x0B;
+}
 
 // Undoes the escaping of bytes [from, to] of a frame. Fails on a broken escape pair or
 // when more than limit bytes would come out.
@@ -133,9 +141,13 @@ bool Unescape(const std::uint8_t* frame, int from, int to, int limit, std::uint8
 
 // ---- Last error and clock --------------------------------------------------------
 
-int SocketLastError() { return lastError; }
+int SocketLastError() {
+    return lastError;
+}
 
-void SetSocketLastError(int error) { lastError = error; }
+void SetSocketLastError(int error) {
+    lastError = error;
+}
 
 int SocketErrorFromErrno(int errnoValue) {
     switch (errnoValue) {
@@ -287,8 +299,8 @@ bool SocketConnectTimeout(TSocket handle, const std::string& address, int port,
     return false;
 }
 
-bool SocketSelect(TSocketSet* readSet, TSocketSet* writeSet, TSocketSet* errorSet,
-                  int& readyCount, std::uint32_t timeoutMs) {
+bool SocketSelect(TSocketSet* readSet, TSocketSet* writeSet, TSocketSet* errorSet, int& readyCount,
+                  std::uint32_t timeoutMs) {
     // poll() underneath: unlike select() it has no upper bound on socket numbers.
     pollfd entries[3];
     int count = 0;
@@ -312,9 +324,13 @@ bool SocketSelect(TSocketSet* readSet, TSocketSet* writeSet, TSocketSet* errorSe
     return true;
 }
 
-bool SocketCanWrite(TSocket handle, bool& ready) { return WaitOne(handle, true, ready); }
+bool SocketCanWrite(TSocket handle, bool& ready) {
+    return WaitOne(handle, true, ready);
+}
 
-bool SocketCanRead(TSocket handle, bool& ready) { return WaitOne(handle, false, ready); }
+bool SocketCanRead(TSocket handle, bool& ready) {
+    return WaitOne(handle, false, ready);
+}
 
 bool SocketSend(TSocket handle, const std::uint8_t* bytes, int count, int& sent) {
     // MSG_NOSIGNAL: a peer that has gone away must fail the send, not kill the process.
@@ -371,8 +387,7 @@ int EncodeFrame(const std::uint8_t* payload, int length, std::uint8_t* frame) {
     return size;
 }
 
-bool DecodeFrame(const std::uint8_t* frame, int frameLength, std::uint8_t* payload,
-                 int& length) {
+bool DecodeFrame(const std::uint8_t* frame, int frameLength, std::uint8_t* payload, int& length) {
     if (frameLength < FRAME_OVERHEAD || FindMark(frame, 0, 2, 0x05) != 0 ||
         FindMark(frame, frameLength - 2, frameLength, 0x06) != frameLength - 2)
         return false;
@@ -410,8 +425,7 @@ bool SendAll(TSocket handle, const std::uint8_t* bytes, int count, std::uint32_t
     return true;
 }
 
-bool SendFrame(TSocket handle, const std::uint8_t* payload, int length,
-               std::uint32_t timeoutMs) {
+bool SendFrame(TSocket handle, const std::uint8_t* payload, int length, std::uint32_t timeoutMs) {
     if (length < 0 || length > FRAME_MAX_PAYLOAD) {
         SetSocketLastError(SOCK_ERR_BAD_FRAME);
         return false;

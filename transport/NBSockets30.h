@@ -73,8 +73,8 @@ struct TSocketSet {
 
 // One readiness wait over the sets given (any may be null). readyCount is the number
 // of ready sets, 0 when the time ran out and -1 when the wait failed.
-bool SocketSelect(TSocketSet* readSet, TSocketSet* writeSet, TSocketSet* errorSet,
-                  int& readyCount, std::uint32_t timeoutMs);
+bool SocketSelect(TSocketSet* readSet, TSocketSet* writeSet, TSocketSet* errorSet, int& readyCount,
+                  std::uint32_t timeoutMs);
 bool SocketCanWrite(TSocket handle, bool& ready);
 bool SocketCanRead(TSocket handle, bool& ready);
 
@@ -93,10 +93,8 @@ int EncodeFrame(const std::uint8_t* payload, int length, std::uint8_t* frame);
 // Checks one complete frame, from its start mark through its end mark, and decodes its
 // payload into payload (room for FRAME_MAX_DECLARED bytes). Returns false when the
 // frame fails any check.
-bool DecodeFrame(const std::uint8_t* frame, int frameLength, std::uint8_t* payload,
-                 int& length);
+bool DecodeFrame(const std::uint8_t* frame, int frameLength, std::uint8_t* payload, int& length);
 
 bool SendAll(TSocket handle, const std::uint8_t* bytes, int count, std::uint32_t timeoutMs);
-bool SendFrame(TSocket handle, const std::uint8_t* payload, int length,
-               std::uint32_t timeoutMs);
+bool SendFrame(TSocket handle, const std::uint8_t* payload, int length, std::uint32_t timeoutMs);
 bool ReceiveFrame(TSocket handle, TSwBuffer& destination, int& length, std::uint32_t timeoutMs);

@@ -17,7 +17,9 @@ bool IsBlank(char c) {
     return code >= 1 && code <= 32;
 }
 
-bool IsBlankOrZero(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlankOrZero(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlankOrZero(text.front()))
@@ -118,7 +120,9 @@ std::string FormatAddressWith(const TAddressValue& value, const char* format) {
     return result;
 }
 
-std::string FormatAddress(const TAddressValue& value) { return FormatAddressWith(value, "%d"); }
+std::string FormatAddress(const TAddressValue& value) {
+    return FormatAddressWith(value, "%d");
+}
 
 bool SameAddress(const TAddressValue& first, const TAddressValue& second) {
     return first == second;
