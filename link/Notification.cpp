@@ -1,0 +1,41 @@
+#include "Notification.h"
+
+#include <QCoreApplication>
+
+// Qt's own event queue is not built with ThreadSanitizer, so TSan cannot see that posting
+// an event orders everything the poster wrote before everything the receiver reads.
+// These two annotations tell it.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define LINK_TSAN 1
+#endif
+#endif
+#if !defined(LINK_TSAN) && defined(__SANITIZE_THREAD__)
+#define LINK_TSAN 1
+#endif
+
+#ifdef LINK_TSAN
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
+TSwNotification::TSwNotification(int message, std::int32_t param, std::int32_t value)
+    : QEvent(Type()), Message(message), Param(param), Value(value) {}
+
+QEvent::Type TSwNotification::Type() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+void PostNotification(QObject* target, TSwNotification* notification) {
+#ifdef LINK_TSAN
+    __tsan_release(notification);
+#endif
+    QCoreApplication::postEvent(target, notification);
+}
+
+void AcceptNotification([[maybe_unused]] const TSwNotification* notification) {
+#ifdef LINK_TSAN
+    __tsan_acquire(const_cast<TSwNotification*>(notification));
+#endif
+}

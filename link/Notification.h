@@ -1,0 +1,39 @@
+#pragma once
+
+// What the worker posts to the window thread: one notification per event of Qt's
+// queue, carrying its message number, one value, and for a status group a copy of the
+// group's payload, which goes away with the event.
+
+#include "DeviceProtocol.h"
+
+#include <QEvent>
+#include <QObject>
+#include <array>
+#include <cstdint>
+
+constexpr int WM_SW_COMMAND = 1025;
+constexpr int WM_SW_CONNECTED = 1026;
+constexpr int WM_SW_STOPPED = 1027;
+constexpr int WM_SW_LINKSTAT = 1028;
+// WM_SW_GROUP + g carries group g (1..5).
+constexpr int WM_SW_GROUP = 1124;
+
+class TSwNotification : public QEvent {
+public:
+    TSwNotification(int message, std::int32_t param, std::int32_t value = 0);
+
+    static QEvent::Type Type();
+
+    int Message;
+    // Connected flag, stop code, link statistics kind.
+    std::int32_t Param;
+    // Link statistics value.
+    std::int32_t Value;
+    std::array<std::uint8_t, MAX_GROUP_PAYLOAD> Payload{};
+};
+
+// Hands a notification to target's thread. Any thread may call it.
+void PostNotification(QObject* target, TSwNotification* notification);
+
+// Marks the receipt of a posted notification on the receiving thread.
+void AcceptNotification(const TSwNotification* notification);

@@ -1,0 +1,220 @@
+#pragma once
+
+// The station's link to one device: a worker thread that connects, polls the five
+// status groups, carries out write commands and measures the link, and a notification
+// handler on the window thread that decodes what the worker posts into the status
+// record and fires one event per changed field.
+
+#include "CommandQueue.h"
+#include "DeviceProtocol.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+class QObject;
+class TSwNotification;
+
+// Stop codes.
+constexpr int STOP_BY_REQUEST = 0;
+constexpr int STOP_CONNECT_FAILED = 1000;
+constexpr int STOP_WRITE_FAILED = 1001;
+constexpr int STOP_READ_FAILED = 1002;
+constexpr int STOP_TIMEOUT = 1003;
+
+// Link statistics kinds.
+constexpr int LINK_RATE = 1;
+constexpr int LINK_TIMEOUTS = 2;
+constexpr int LINK_READ_WARNING = 3;
+constexpr int LINK_READ_ERRORS = 6;
+
+// Time limit of the connect and of every send and receive.
+constexpr std::uint32_t LINK_TIMEOUT_MS = 3000;
+constexpr int DEVICE_PORT = 10001;
+
+// Shared by the worker and the notification handler. FullRefresh is set from a Connect
+// until the first complete set of device data has been delivered; the two written flags
+// from the worker's taking of a write until the next notification of its group.
+extern std::atomic<bool> FullRefresh;
+extern std::atomic<bool> SettingsWritten;
+extern std::atomic<bool> PowerWritten;
+
+// Check and power supply states.
+constexpr int STATE_OFF = 0;
+constexpr int STATE_OK = 1;
+constexpr int STATE_ERROR = 2;
+constexpr int STATE_NA = 3;
+
+// Input numbers.
+constexpr int INPUT_A = 1;
+constexpr int INPUT_B = 2;
+
+// Everything the device reported, written only by the notification handler.
+// Per-input arrays are indexed by input number - 1.
+struct TDeviceStatus {
+    std::string DeviceName;
+    int Output = 0;
+    bool AutoMode = false;
+    int VideoSync[2] = {};
+    int VideoMotion[2] = {};
+    int VideoLevel[2] = {};
+    int AudioLeft[2] = {};
+    int AudioRight[2] = {};
+    int PsuMonitoring = 0;
+    int Psu1State = 0;
+    int Psu2State = 0;
+    bool TempValid = false;
+    int Temperature = 0;
+    bool SyncControl = false;
+    int SyncTime = 0;
+    bool MotionControl = false;
+    int MotionTime = 0;
+    bool VideoLevelControl = false;
+    int VideoLevelValue = 0;
+    int VideoLevelTime = 0;
+    bool ThresholdControl = false;
+    int ThresholdValue = 0;
+    int ThresholdTime = 0;
+    bool AudioLevelControl = false;
+    int AudioLevelValue = 0;
+    int AudioLevelTime = 0;
+    bool RecoveryControl = false;
+    int RecoveryTime = 0;
+    int SyncCount[2] = {};
+    int MotionCount[2] = {};
+    int VideoLevelCount[2] = {};
+    int ThresholdLeftCount[2] = {};
+    int ThresholdRightCount[2] = {};
+    int AudioLevelLeftCount[2] = {};
+    int AudioLevelRightCount[2] = {};
+};
+
+class TSwObject {
+public:
+    using TNotifyEvent = std::function<void(TSwObject* sender)>;
+    using TInputEvent = std::function<void(TSwObject* sender, int input)>;
+    using TConnectedEvent = std::function<void(TSwObject* sender, bool connected)>;
+    using TStopEvent = std::function<void(TSwObject* sender, int code)>;
+    using TLinkStatEvent = std::function<void(TSwObject* sender, std::uint32_t value, int kind)>;
+
+    // Must be created on the thread whose event loop is to run the events.
+    TSwObject();
+    ~TSwObject();
+    TSwObject(const TSwObject&) = delete;
+    TSwObject& operator=(const TSwObject&) = delete;
+
+    // Starts a connection and returns at once; does nothing while a worker exists.
+    void Connect(const std::string& address, std::int32_t port);
+    // Stops the worker and returns once it has ended.
+    void Disconnect();
+    bool IsRunning() const;
+    bool IsConnected() const;
+
+    // Commands, dropped silently unless connected.
+    void SelectInput(std::int32_t input);
+    void SetAutoMode();
+    void WriteSettings(const TSettingsBlock& block);
+    void SetPowerMonitoring(std::int32_t mask);
+
+    const std::string& Address() const { return fAddress; }
+    std::int32_t Port() const { return fPort; }
+    std::int32_t LastError() const { return fLastError.load(); }
+    const TDeviceStatus& Status() const { return fStatus; }
+
+    const std::string& DeviceName() const { return fStatus.DeviceName; }
+    int Output() const { return fStatus.Output; }
+    bool AutoMode() const { return fStatus.AutoMode; }
+    int PsuMonitoring() const { return fStatus.PsuMonitoring; }
+    int Psu1State() const { return fStatus.Psu1State; }
+    int Psu2State() const { return fStatus.Psu2State; }
+    bool TempValid() const { return fStatus.TempValid; }
+    int Temperature() const { return fStatus.Temperature; }
+
+    // Per-input values; 0 for an input number other than 1 or 2.
+    int VideoSync(int input) const { return PerInput(fStatus.VideoSync, input); }
+    int VideoMotion(int input) const { return PerInput(fStatus.VideoMotion, input); }
+    int VideoLevel(int input) const { return PerInput(fStatus.VideoLevel, input); }
+    int AudioLeft(int input) const { return PerInput(fStatus.AudioLeft, input); }
+    int AudioRight(int input) const { return PerInput(fStatus.AudioRight, input); }
+    int SyncCount(int input) const { return PerInput(fStatus.SyncCount, input); }
+    int MotionCount(int input) const { return PerInput(fStatus.MotionCount, input); }
+    int VideoLevelCount(int input) const { return PerInput(fStatus.VideoLevelCount, input); }
+    int ThresholdLeftCount(int input) const { return PerInput(fStatus.ThresholdLeftCount, input); }
+    int ThresholdRightCount(int input) const {
+        return PerInput(fStatus.ThresholdRightCount, input);
+    }
+    int AudioLevelLeftCount(int input) const {
+        return PerInput(fStatus.AudioLevelLeftCount, input);
+    }
+    int AudioLevelRightCount(int input) const {
+        return PerInput(fStatus.AudioLevelRightCount, input);
+    }
+
+    // The notification handler: the window thread runs it for every notification the
+    // worker posts. Decodes groups into the status record and fires the events.
+    void HandleNotification(const TSwNotification& notification);
+
+    TConnectedEvent OnConnected;
+    TStopEvent OnStop;
+    TLinkStatEvent OnLinkStat;
+    TNotifyEvent OnDeviceName;
+    TNotifyEvent OnOutput;
+    TNotifyEvent OnAutoMode;
+    TInputEvent OnVideoSync;
+    TInputEvent OnVideoMotion;
+    TInputEvent OnVideoLevel;
+    TInputEvent OnAudioLeft;
+    TInputEvent OnAudioRight;
+    TNotifyEvent OnPsuMonitoring;
+    TNotifyEvent OnPsu1State;
+    TNotifyEvent OnPsu2State;
+    TNotifyEvent OnTempValid;
+    TNotifyEvent OnTemperature;
+    TNotifyEvent OnSyncControl;
+    TNotifyEvent OnSyncTime;
+    TNotifyEvent OnMotionControl;
+    TNotifyEvent OnMotionTime;
+    TNotifyEvent OnVideoLevelControl;
+    TNotifyEvent OnVideoLevelValue;
+    TNotifyEvent OnVideoLevelTime;
+    TNotifyEvent OnThresholdControl;
+    TNotifyEvent OnThresholdValue;
+    TNotifyEvent OnThresholdTime;
+    TNotifyEvent OnAudioLevelControl;
+    TNotifyEvent OnAudioLevelValue;
+    TNotifyEvent OnAudioLevelTime;
+    TNotifyEvent OnRecoveryControl;
+    TNotifyEvent OnRecoveryTime;
+    TNotifyEvent OnCounters;
+
+private:
+    class TWorker;
+
+    static int PerInput(const int (&values)[2], int input) {
+        return input == INPUT_A || input == INPUT_B ? values[input - 1] : 0;
+    }
+
+    void PostCommand(const TCommand& command);
+    void JoinWorker();
+
+    void DecodeIdentity(const std::uint8_t* payload);
+    void DecodeState(const std::uint8_t* payload);
+    void DecodeSettings(const std::uint8_t* payload);
+    void DecodePower(const std::uint8_t* payload);
+    void DecodeCounters(const std::uint8_t* payload);
+
+    // Receives the worker's notifications on the window thread.
+    std::unique_ptr<QObject> fTarget;
+    std::thread fThread;
+    std::atomic<bool> fRunning{false};
+    std::atomic<bool> fStop{true};
+    std::atomic<TSocket> fSocket{INVALID_SOCKET};
+    std::string fAddress = "127.0.0.1";
+    std::int32_t fPort = DEVICE_PORT;
+    std::atomic<std::int32_t> fLastError{0};
+    TCommandQueue fCommands;
+    TDeviceStatus fStatus;
+};
