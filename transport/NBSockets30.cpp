@@ -286,7 +286,10 @@ bool SocketWaitConnect(TSocket handle, std::uint32_t timeoutMs) {
         SetSocketLastError(SocketErrorFromErrno(pending));
         return false;
     }
-    return true;
+    sockaddr_in peer{};
+    socklen_t peerSize = sizeof peer;
+    return getpeername(handle, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0 ||
+           FailWithErrno();
 }
 
 bool SocketConnectTimeout(TSocket handle, const std::string& address, int port,

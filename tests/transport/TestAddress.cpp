@@ -1,0 +1,117 @@
+#include "IntegerText.h"
+#include "UnitProc.h"
+
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <string>
+
+namespace {
+
+struct AddressCase {
+    std::string text;
+    bool valid;
+    std::string value; // the value left behind, in normal form
+};
+
+void PrintTo(const AddressCase& c, std::ostream* out) {
+    if (c.text.empty())
+        *out << "empty";
+    for (const char ch : c.text)
+        *out << (ch > ' ' && ch < 127 ? ch : '_');
+}
+
+class AddressText : public testing::TestWithParam<AddressCase> {};
+
+TEST_P(AddressText, ParsesToTheExpectedValue) {
+    const AddressCase& c = GetParam();
+    TAddressValue value{9, 9, 9, 9};
+    EXPECT_EQ(ParseAddress(c.text, value), c.valid);
+    EXPECT_EQ(FormatAddress(value), c.value);
+    EXPECT_EQ(FormatAddress(AddressValue(c.text)), c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AddressText,
+    testing::Values(
+        // valid texts and their normal form
+        AddressCase{"10.0.0.5", true, "10.0.0.5"},
+        AddressCase{" 192.168.001.010 \t", true, "192.168.1.10"},
+        AddressCase{"0.0.0.0", true, "0.0.0.0"}, AddressCase{"10.0.0.255", true, "10.0.0.255"},
+        AddressCase{"1 2.3.4", true, "1.2.3.4"}, AddressCase{"1 . 2 .3. 4", true, "1.2.3.4"},
+        AddressCase{"$C0.168.0.1", true, "192.168.0.1"},
+        AddressCase{"0xC0.168.0.1", true, "192.168.0.1"},
+        AddressCase{"xff.Xa.0X0.+7", true, "255.10.0.7"},
+        AddressCase{"\"10\".\" 0 \".0.1", true, "10.0.0.1"},
+        AddressCase{"-0.0.0.1", true, "0.0.0.1"},
+        AddressCase{std::string("1.2.3.4\0.5", 10), true, "1.2.3.4"},
+        // wrong field count: nothing kept
+        AddressCase{"192.168.1", false, "0.0.0.0"}, AddressCase{"192.168.1.1.", false, "0.0.0.0"},
+        AddressCase{"1.2.3.4.5", false, "0.0.0.0"}, AddressCase{"", false, "0.0.0.0"},
+        AddressCase{"1 2 3.4.5", false, "0.0.0.0"},
+        // bad field: the numbers before it are kept
+        AddressCase{"192..168.1", false, "192.0.0.0"}, AddressCase{"10.0.0.256", false, "10.0.0.0"},
+        AddressCase{"10.0.0.-1", false, "10.0.0.0"}, AddressCase{"10.0.abc.1", false, "10.0.0.0"},
+        AddressCase{"10.0.1.1a", false, "10.0.1.0"}, AddressCase{".1.2.3", false, "0.0.0.0"},
+        AddressCase{"10.$.1.2", false, "10.0.0.0"},
+        AddressCase{"10.0.0.4294967297", false, "10.0.0.0"}));
+
+TEST(AddressText, ComparesAndFormatsValues) {
+    EXPECT_TRUE(SameAddress(AddressValue("10.0.0.1"), AddressValue("010.000.000.001")));
+    EXPECT_TRUE(SameAddress(AddressValue("$0A.0.0.1"), AddressValue("10.0.0.1")));
+    EXPECT_FALSE(SameAddress(AddressValue("10.0.0.1"), AddressValue("1.0.0.10")));
+    EXPECT_FALSE(SameAddress(AddressValue("10.0.0.1"), AddressValue("10.0.0.2")));
+
+    const TAddressValue value{192, 168, 1, 7};
+    EXPECT_EQ(FormatAddressWith(value, "%03d"), "192.168.001.007");
+    EXPECT_EQ(FormatAddressWith(value, "%02X"), "C0.A8.01.07");
+    EXPECT_EQ(FormatAddress(AddressValue(FormatAddressWith(value, "%03d"))), "192.168.1.7");
+}
+
+struct IntegerCase {
+    const char* text;
+    bool valid;
+    std::int32_t value;
+};
+
+TEST(IntegerText, ConvertsWholeTextsWithinTheRange) {
+    const IntegerCase cases[] = {
+        {"0", true, 0},
+        {"42", true, 42},
+        {"  42", true, 42},
+        {"+42", true, 42},
+        {"-42", true, -42},
+        {"007", true, 7},
+        {"$1F", true, 31},
+        {"x1f", true, 31},
+        {"X1F", true, 31},
+        {"0x1F", true, 31},
+        {"0X1f", true, 31},
+        {"-$10", true, -16},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483647 - 1},
+        {"$7FFFFFFF", true, 2147483647},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"99999999999999999999", false, 0},
+        {"$100000000", false, 0},
+        {"", false, 0},
+        {"-", false, 0},
+        {"$", false, 0},
+        {"0x", false, 0},
+        {"12 ", false, 0},
+        {"1 2", false, 0},
+        {"12a", false, 0},
+        {"1F", false, 0},
+        {"--1", false, 0},
+        {"$-1", false, 0},
+        {"1.5", false, 0},
+    };
+    for (const IntegerCase& c : cases) {
+        std::int32_t value = 12345;
+        EXPECT_EQ(TextToInteger(c.text, value), c.valid) << '"' << c.text << '"';
+        EXPECT_EQ(value, c.valid ? c.value : 12345) << '"' << c.text << '"';
+    }
+}
+
+} // namespace
