@@ -29,13 +29,13 @@ QEvent::Type TSwNotification::Type() {
 
 void PostNotification(QObject* target, TSwNotification* notification) {
 #ifdef LINK_TSAN
-    __tsan_release(notification);
+    __tsan_release(static_cast<QEvent*>(notification));
 #endif
     QCoreApplication::postEvent(target, notification);
 }
 
-void AcceptNotification([[maybe_unused]] const TSwNotification* notification) {
+void AcceptNotification([[maybe_unused]] const QEvent* event) {
 #ifdef LINK_TSAN
-    __tsan_acquire(const_cast<TSwNotification*>(notification));
+    __tsan_acquire(const_cast<QEvent*>(event));
 #endif
 }

@@ -35,5 +35,6 @@ public:
 // Hands a notification to target's thread. Any thread may call it.
 void PostNotification(QObject* target, TSwNotification* notification);
 
-// Marks the receipt of a posted notification on the receiving thread.
-void AcceptNotification(const TSwNotification* notification);
+// Marks the receipt of a posted event on the receiving thread; call it before reading
+// anything of the event, its type included.
+void AcceptNotification(const QEvent* event);

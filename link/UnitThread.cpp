@@ -31,11 +31,10 @@ public:
     explicit TNotifyTarget(TSwObject& owner) : fOwner(owner) {}
 
     bool event(QEvent* event) override {
+        AcceptNotification(event);
         if (event->type() != TSwNotification::Type())
             return QObject::event(event);
-        const auto* notification = static_cast<TSwNotification*>(event);
-        AcceptNotification(notification);
-        fOwner.HandleNotification(*notification);
+        fOwner.HandleNotification(*static_cast<TSwNotification*>(event));
         return true;
     }
 

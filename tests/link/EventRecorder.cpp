@@ -1,7 +1,5 @@
 #include "EventRecorder.h"
 
-#include <algorithm>
-
 namespace {
 
 TSwObject::TNotifyEvent Plain(std::vector<std::string>& lines, const char* name) {
@@ -54,8 +52,4 @@ EventRecorder::EventRecorder(TSwObject& link) {
     link.OnRecoveryControl = Plain(l, "RecoveryControl");
     link.OnRecoveryTime = Plain(l, "RecoveryTime");
     link.OnCounters = Plain(l, "Counters");
-}
-
-bool EventRecorder::Contains(const std::string& line) const {
-    return std::find(Lines.begin(), Lines.end(), line) != Lines.end();
 }

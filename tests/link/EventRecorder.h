@@ -18,5 +18,4 @@ public:
     std::vector<std::string> Since(std::size_t from) const {
         return {Lines.begin() + static_cast<std::ptrdiff_t>(from), Lines.end()};
     }
-    bool Contains(const std::string& line) const;
 };

@@ -1,0 +1,135 @@
+#pragma once
+
+// A simulated changeover switch on a TCP port: it serves one station at a time with the
+// device's framed request set, holds a device state that scripts and the station's writes
+// change, misbehaves on request, and records every payload it receives.
+//
+// One serving thread owns the sockets; every public operation may be called from any
+// thread at any time. Execute is how tests and trainers play a scene:
+//
+//     TSimOptions options;
+//     options.Port = 0;
+//     TSimDevice device(options);
+//     device.Start();                        // then connect to 127.0.0.1:device.Port()
+//     device.Execute("check A sync error");  // the device changes over to input B
+//     device.WaitReceived(5, 2s);            // the station's first cycle has arrived
+
+#include "NBSockets30.h"
+#include "SimFaults.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One payload received from the station, with the time its frame was complete.
+struct TSimRecord {
+    std::chrono::steady_clock::time_point Time;
+    TSimBytes Payload;
+};
+
+struct TSimOptions {
+    // IPv4 address to listen on, as a dotted quad.
+    std::string Address = "127.0.0.1";
+    // Port to listen on; 0 lets the system pick a free one (see Port()).
+    int Port = 10001;
+    // The device state and faults at start; Scene.Faults.Refuse starts without listening.
+    TSimScene Scene;
+    // Called on the serving thread with one line for each connection event, each payload
+    // received and each answer sent. May be empty.
+    std::function<void(const std::string&)> OnEvent;
+};
+
+class TSimDevice {
+public:
+    explicit TSimDevice(TSimOptions options = {});
+    // Stops the device.
+    ~TSimDevice();
+    TSimDevice(const TSimDevice&) = delete;
+    TSimDevice& operator=(const TSimDevice&) = delete;
+
+    // Starts listening (unless the refuse fault is on) and the serving thread. False when
+    // the address is not a dotted quad, the port cannot be bound, or it already runs.
+    bool Start();
+    // Closes every connection and the listener and ends the serving thread; waits for it.
+    void Stop();
+
+    // The port listened on: the port picked by the system once listening on port 0.
+    int Port() const { return fPort.load(); }
+
+    // Runs one command of the script language (see SimScript.h). Returns an empty string
+    // on success, otherwise the one-line error text, and nothing changed. "wait" blocks the
+    // caller (Stop ends the wait early); "drop" and "fault refuse" take effect on the
+    // serving thread before Execute returns. Text the command prints goes to output.
+    std::string Execute(const std::string& line);
+    std::string Execute(const std::string& line, std::string& output);
+
+    // Snapshots of the device state and of the faults.
+    TSimState State() const;
+    TSimFaults Faults() const;
+
+    // Every payload received since Start or the last ClearReceived, oldest first. Unknown
+    // requests are recorded too; frames that fail the codec's checks are not.
+    std::vector<TSimRecord> Received() const;
+    void ClearReceived();
+    // Waits until done holds for the received payloads, at most timeout; done is called
+    // under the device's lock, so it must not call back into the device. True when it held.
+    bool WaitUntil(const std::function<bool(const std::vector<TSimRecord>&)>& done,
+                   std::chrono::milliseconds timeout) const;
+    // Waits until at least count payloads have been received.
+    bool WaitReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+
+    // Stations accepted and served since construction (turned-away second stations do not
+    // count), and whether one is connected now.
+    int Connections() const;
+    bool StationConnected() const;
+    // Waits until Connections() reaches count.
+    bool WaitConnections(int count, std::chrono::milliseconds timeout) const;
+    // Waits until StationConnected() equals connected.
+    bool WaitStation(bool connected, std::chrono::milliseconds timeout) const;
+
+private:
+    void Serve();
+    bool ApplyRequests();
+    void FollowRefuse(bool refuse);
+    bool OpenListener();
+    void WaitForTraffic();
+    void AcceptStation();
+    void ReadStation();
+    void HandlePayload(const TSimBytes& payload);
+    void SendReply(const TSimBytes& frame, const TSimFaults& faults);
+    bool SendSlowly(const TSimBytes& frame, std::size_t count, int pauseMs);
+    void CloseStation(const std::string& reason);
+    bool Pause(int ms) const;
+    void WaitServed(int ticket);
+    void Report(const std::string& line) const;
+
+    TSimOptions fOptions;
+    std::atomic<int> fPort;
+
+    // Guarded by fLock; fChanged is notified whenever any of them changes.
+    mutable std::mutex fLock;
+    mutable std::condition_variable fChanged;
+    TSimScene fScene;
+    std::vector<TSimRecord> fReceived;
+    int fConnections = 0;
+    bool fStationConnected = false;
+    bool fRunning = false;
+    bool fStopping = false;
+    bool fDropRequested = false;
+    // Requests to the serving thread are numbered; fServed is the last one carried out.
+    int fRequested = 0;
+    int fServed = 0;
+
+    // Owned by the serving thread while it runs.
+    std::thread fThread;
+    TSocket fListener = INVALID_SOCKET;
+    TSocket fStation = INVALID_SOCKET;
+    TSimBytes fPending;
+    bool fListenerReady = false;
+    bool fStationReady = false;
+};

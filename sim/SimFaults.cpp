@@ -1,0 +1,40 @@
+#include "SimFaults.h"
+
+#include "NBSockets30.h"
+
+namespace {
+
+constexpr std::size_t HEADER_LENGTH_BYTE = 4;
+
+void SpoilPayload(const TSimFaults& faults, TSimBytes& payload) {
+    if (faults.WrongHeader && payload.size() > HEADER_LENGTH_BYTE)
+        payload[HEADER_LENGTH_BYTE] ^= 0x01;
+    if (faults.ExtraByte)
+        payload.push_back(0x00);
+}
+
+// The low checksum byte is the fourth from the end, before the two end marks.
+void SpoilFrame(const TSimFaults& faults, TSimBytes& frame) {
+    if (faults.BadChecksum)
+        frame[frame.size() - 4] ^= 0x01;
+}
+
+} // namespace
+
+bool TakeAnswer(TSimFaults& faults, bool acknowledgement) {
+    if (faults.Silent || (acknowledgement && faults.NoAck))
+        return false;
+    if (faults.AnswerFirst >= 0 && faults.Answered >= faults.AnswerFirst)
+        return false;
+    ++faults.Answered;
+    return true;
+}
+
+TSimBytes ReplyFrame(const TSimFaults& faults, TSimBytes payload) {
+    SpoilPayload(faults, payload);
+    TSimBytes frame(2 * payload.size() + FRAME_OVERHEAD);
+    frame.resize(static_cast<std::size_t>(
+        EncodeFrame(payload.data(), static_cast<int>(payload.size()), frame.data())));
+    SpoilFrame(faults, frame);
+    return frame;
+}

@@ -1,0 +1,306 @@
+// The link object against the simulated device on loopback: connection, polling,
+// commands, link statistics and every way a connection ends.
+
+#include "DeviceProtocol.h"
+#include "EventRecorder.h"
+#include "SimDevice.h"
+#include "UnitThread.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+
+// Runs the window thread's event loop until done holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class LinkWorkerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        TSimOptions options;
+        options.Port = 0;
+        fDevice = std::make_unique<TSimDevice>(options);
+        ASSERT_TRUE(fDevice->Start());
+    }
+
+    void Run(const std::string& command) { ASSERT_EQ(fDevice->Execute(command), ""); }
+
+    // Waits for line among the events recorded from index from on.
+    bool WaitFor(const std::string& line, std::chrono::milliseconds timeout = 3s,
+                 std::size_t from = 0) {
+        return PumpUntil(
+            [&] {
+                const Lines since = fEvents.Since(std::min(from, fEvents.Lines.size()));
+                return std::find(since.begin(), since.end(), line) != since.end();
+            },
+            timeout);
+    }
+
+    void ConnectAndFinishFirstPass() {
+        fLink.Connect("127.0.0.1", fDevice->Port());
+        ASSERT_TRUE(WaitFor("Counters")) << "first pass did not complete";
+    }
+
+    int StopCode() const {
+        for (const std::string& line : fEvents.Lines) {
+            if (line.starts_with("Stop "))
+                return std::stoi(line.substr(5));
+        }
+        return -1;
+    }
+
+    bool WaitForStop(std::chrono::milliseconds timeout) {
+        return PumpUntil([&] { return StopCode() >= 0; }, timeout);
+    }
+
+    // Payloads the station sent, oldest first.
+    std::vector<Bytes> Sent() const {
+        std::vector<Bytes> payloads;
+        for (const TSimRecord& record : fDevice->Received())
+            payloads.emplace_back(record.Payload.begin(), record.Payload.end());
+        return payloads;
+    }
+
+    std::unique_ptr<TSimDevice> fDevice;
+    TSwObject fLink;
+    EventRecorder fEvents{fLink};
+};
+
+bool IsWrite(const Bytes& payload) {
+    return payload.size() > 3 && payload[3] == 0x05;
+}
+
+} // namespace
+
+TEST_F(LinkWorkerTest, FirstPassReadsEveryGroupAndFiresEveryEventOnce) {
+    ConnectAndFinishFirstPass();
+    EXPECT_TRUE(fLink.IsConnected());
+
+    Lines expected = {"Connected 1",   "DeviceName",    "VideoSync 1",  "VideoSync 2",
+                      "VideoMotion 1", "VideoMotion 2", "VideoLevel 1", "VideoLevel 2",
+                      "AudioLeft 1",   "AudioRight 1",  "AudioLeft 2",  "AudioRight 2",
+                      "AutoMode",      "Output"};
+    for (const char* field :
+         {"SyncControl",       "SyncTime",        "MotionControl",     "MotionTime",
+          "VideoLevelControl", "VideoLevelValue", "VideoLevelTime",    "ThresholdControl",
+          "ThresholdValue",    "ThresholdTime",   "AudioLevelControl", "AudioLevelValue",
+          "AudioLevelTime",    "RecoveryControl", "RecoveryTime",      "PsuMonitoring",
+          "Psu1State",         "Psu2State",       "TempValid",         "Temperature",
+          "Counters"})
+        expected.emplace_back(field);
+    Lines firstPass;
+    for (const std::string& line : fEvents.Lines) {
+        if (!line.starts_with("LinkStat"))
+            firstPass.push_back(line);
+    }
+    EXPECT_EQ(firstPass, expected);
+
+    ASSERT_TRUE(fDevice->WaitReceived(9, 1s));
+    const std::vector<Bytes> sent = Sent();
+    EXPECT_EQ(sent[0], (Bytes{0x00, 0x00, 0x80, 0x01, 0x00})) << "identity first";
+    EXPECT_EQ(sent[4], (Bytes{0x01, 0x02, 0x80, 0x06, 0x00})) << "counters last";
+    EXPECT_EQ(sent[5], (Bytes{0x01, 0x00, 0x80, 0x06, 0x00})) << "later cycles skip identity";
+    EXPECT_EQ(fLink.DeviceName(), fDevice->State().Name);
+}
+
+TEST_F(LinkWorkerTest, LaterChangesFireOnlyTheirOwnEvents) {
+    Run("mode manual");
+    ConnectAndFinishFirstPass();
+    const std::size_t mark = fEvents.Lines.size();
+
+    Run("check B motion error");
+    ASSERT_TRUE(WaitFor("VideoMotion 2", 3s, mark));
+    Run("temp 71");
+    ASSERT_TRUE(WaitFor("Temperature", 3s, mark));
+    PumpUntil([] { return false; }, 50ms);
+
+    Lines changes;
+    for (const std::string& line : fEvents.Since(mark)) {
+        if (!line.starts_with("LinkStat"))
+            changes.push_back(line);
+    }
+    EXPECT_EQ(changes, (Lines{"VideoMotion 2", "Temperature"}));
+    EXPECT_EQ(fLink.VideoMotion(INPUT_B), STATE_ERROR);
+    EXPECT_EQ(fLink.Temperature(), 71);
+    EXPECT_EQ(fLink.SyncCount(INPUT_B), 0) << "counters are read on the first pass only";
+}
+
+TEST_F(LinkWorkerTest, CommandsGoOutOnePerCycleInTheOrderPosted) {
+    ConnectAndFinishFirstPass();
+    fDevice->ClearReceived();
+    fLink.SelectInput(INPUT_B);
+    fLink.SetAutoMode();
+    fLink.SetPowerMonitoring(1);
+    ASSERT_TRUE(fDevice->WaitUntil(
+        [](const std::vector<TSimRecord>& records) {
+            return std::count_if(records.begin(), records.end(), [](const TSimRecord& r) {
+                       return IsWrite(Bytes(r.Payload.begin(), r.Payload.end()));
+                   }) == 3;
+        },
+        2s));
+
+    const std::vector<Bytes> sent = Sent();
+    std::vector<std::size_t> writes;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        if (IsWrite(sent[i]))
+            writes.push_back(i);
+    }
+    ASSERT_EQ(writes.size(), 3U);
+    EXPECT_EQ(sent[writes[0]], (Bytes{0x01, 0x00, 0x80, 0x05, 0x03, 0x01, 0x01, 0x02}));
+    EXPECT_EQ(sent[writes[1]], (Bytes{0x01, 0x00, 0x80, 0x05, 0x01, 0x02}));
+    EXPECT_EQ(sent[writes[2]], (Bytes{0x01, 0x03, 0x80, 0x05, 0x02, 0x01, 0x01}));
+    EXPECT_EQ(writes[1] - writes[0], 5U) << "one cycle of four polls between two writes";
+    EXPECT_EQ(writes[2] - writes[1], 5U);
+
+    ASSERT_TRUE(PumpUntil([&] { return fLink.PsuMonitoring() == 1; }, 2s));
+    EXPECT_TRUE(fLink.AutoMode());
+    EXPECT_EQ(fDevice->State().PowerMask, 1);
+}
+
+TEST_F(LinkWorkerTest, SettingsWriteRefreshesEverySettingsField) {
+    ConnectAndFinishFirstPass();
+    const std::size_t mark = fEvents.Lines.size();
+    const TSettingsBlock block = {0x01, 0x13, 0x00, 0x00, 0x00, 0x00, 0x01, 0x04, 0x14, 0x00, 0x01,
+                                  0x15, 0x03, 0x00, 0x00, 0x05, 0x01, 0x00, 0x01, 0x78, 0x00};
+    fLink.WriteSettings(block);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const Lines since = fEvents.Since(mark);
+            return std::count(since.begin(), since.end(), "RecoveryTime") >= 1 && !SettingsWritten;
+        },
+        2s));
+
+    const Lines since = fEvents.Since(mark);
+    EXPECT_GE(std::count(since.begin(), since.end(), "SyncControl"), 1)
+        << "fired although the device may already have held these values";
+    Bytes expected = {0x01, 0x01, 0x80, 0x05, 0x16, 0x01};
+    expected.insert(expected.end(), block.begin(), block.end());
+    const std::vector<Bytes> sent = Sent();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), expected), sent.end());
+    EXPECT_EQ(fLink.Status().RecoveryTime, 0x78);
+    EXPECT_EQ(fLink.Status().ThresholdValue, 0x15);
+}
+
+TEST_F(LinkWorkerTest, CommandsAreDroppedUnlessConnected) {
+    fLink.SelectInput(INPUT_B);
+    fLink.SetAutoMode();
+    ConnectAndFinishFirstPass();
+    PumpUntil([] { return false; }, 100ms);
+    for (const Bytes& payload : Sent())
+        EXPECT_FALSE(IsWrite(payload));
+}
+
+TEST_F(LinkWorkerTest, ConnectWhileRunningChangesNothing) {
+    ConnectAndFinishFirstPass();
+    fLink.Connect("127.0.0.2", 1);
+    EXPECT_EQ(fLink.Address(), "127.0.0.1");
+    EXPECT_EQ(fLink.Port(), fDevice->Port());
+    EXPECT_TRUE(fLink.IsConnected());
+
+    fLink.Disconnect();
+    EXPECT_FALSE(fLink.IsRunning());
+    ASSERT_TRUE(WaitForStop(1s));
+    EXPECT_EQ(StopCode(), STOP_BY_REQUEST);
+    EXPECT_EQ(fLink.LastError(), 0);
+}
+
+TEST_F(LinkWorkerTest, DisconnectRightAfterConnectNeverHangs) {
+    for (int i = 0; i < 20; ++i) {
+        fLink.Connect("127.0.0.1", fDevice->Port());
+        const auto start = std::chrono::steady_clock::now();
+        fLink.Disconnect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        EXPECT_FALSE(fLink.IsRunning());
+    }
+}
+
+TEST_F(LinkWorkerTest, RefusedConnectStopsWithConnectFailed) {
+    Run("fault refuse on");
+    fLink.Connect("127.0.0.1", fDevice->Port());
+    ASSERT_TRUE(WaitForStop(2s));
+    EXPECT_EQ(fEvents.Lines, Lines{"Stop 1000"});
+    EXPECT_FALSE(fLink.IsRunning());
+}
+
+TEST_F(LinkWorkerTest, WrongRepliesStopAtOnceAsBadFrames) {
+    for (const char* fault : {"fault wrong-header on", "fault extra-byte on"}) {
+        SCOPED_TRACE(fault);
+        fEvents.Lines.clear();
+        Run("fault none");
+        Run(fault);
+        fLink.Connect("127.0.0.1", fDevice->Port());
+        ASSERT_TRUE(WaitForStop(2s));
+        EXPECT_EQ(fEvents.Lines, Lines{"Stop 1002"}) << "no retry and no statistics";
+        EXPECT_EQ(fLink.LastError(), SOCK_ERR_BAD_FRAME);
+        EXPECT_EQ(fDevice->Received().size(), 1U);
+        fDevice->ClearReceived();
+    }
+}
+
+TEST_F(LinkWorkerTest, BadChecksumsAreRetriedThenStopAsReadFailures) {
+    Run("fault bad-checksum on");
+    fLink.Connect("127.0.0.1", fDevice->Port());
+    ASSERT_TRUE(WaitForStop(3s));
+    EXPECT_EQ(fEvents.Lines, (Lines{"LinkStat 6 1", "LinkStat 6 2", "LinkStat 6 3", "Stop 1002"}));
+    EXPECT_EQ(fLink.LastError(), SOCK_ERR_BAD_FRAME);
+    EXPECT_EQ(fDevice->Received().size(), 3U) << "the same request three times";
+}
+
+TEST_F(LinkWorkerTest, ClosedConnectionReportsABrokenLink) {
+    ConnectAndFinishFirstPass();
+    Run("drop");
+    ASSERT_TRUE(WaitForStop(2s));
+    EXPECT_TRUE(StopCode() == STOP_READ_FAILED || StopCode() == STOP_WRITE_FAILED);
+    EXPECT_EQ(fLink.LastError(), SOCK_ERR_CONN_RESET);
+    EXPECT_FALSE(fLink.IsConnected());
+}
+
+// Needs the full 3000 ms reply time-outs: about ten seconds.
+TEST_F(LinkWorkerTest, SilentDeviceTimesOutThreeTimesWithOneWarning) {
+    ConnectAndFinishFirstPass();
+    const std::size_t mark = fEvents.Lines.size();
+    Run("fault silent on");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitForStop(12s));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    Lines stopping;
+    for (const std::string& line : fEvents.Since(mark)) {
+        if (!line.starts_with("LinkStat 1 "))
+            stopping.push_back(line);
+    }
+    EXPECT_EQ(stopping,
+              (Lines{"LinkStat 2 1", "LinkStat 2 2", "LinkStat 3 0", "LinkStat 2 3", "Stop 1003"}));
+    EXPECT_EQ(fLink.LastError(), SOCK_ERR_TIMEOUT);
+    EXPECT_GE(elapsed, 9000ms);
+    EXPECT_LT(elapsed, 11000ms);
+}
+
+// Needs one 3000 ms reply time-out.
+TEST_F(LinkWorkerTest, DisconnectDuringARetryEndsAsRequested) {
+    ConnectAndFinishFirstPass();
+    Run("fault silent on");
+    ASSERT_TRUE(WaitFor("LinkStat 2 1", 5s));
+    const auto start = std::chrono::steady_clock::now();
+    fLink.Disconnect();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    ASSERT_TRUE(WaitForStop(1s));
+    EXPECT_EQ(StopCode(), STOP_BY_REQUEST);
+}
