@@ -36,6 +36,15 @@ std::string StopReason(int code, int lastError) {
     }
 }
 
+std::string StopSummary(std::uint32_t leCount, std::uint32_t lrCount) {
+    std::string note;
+    if (leCount > 0)
+        note += "LE=" + std::to_string(leCount) + " ";
+    if (lrCount > 0)
+        note += "LR=" + std::to_string(lrCount) + " ";
+    return note.empty() ? "Control stoped" : "Control stoped ( " + note + ")";
+}
+
 bool StopIsFailure(int code) {
     return code != STOP_BY_REQUEST;
 }
@@ -43,4 +52,59 @@ bool StopIsFailure(int code) {
 std::string StateWord(int state) {
     static const char* const words[] = {"OFF", "OK", "ERROR", "NA"};
     return words[state & 3];
+}
+
+std::string InputWord(int input) {
+    return input == 2 ? "[B]" : "[A]";
+}
+
+std::string OutputWord(int output) {
+    return InputWord(output) + " -> [OUT]";
+}
+
+std::string ModeWord(bool autoMode) {
+    return autoMode ? "AUTO" : "MANUAL";
+}
+
+std::string SwitchWord(bool on) {
+    return on ? "ON" : "OFF";
+}
+
+std::string OutputLine(int output, bool autoMode) {
+    return OutputWord(output) + " " + ModeWord(autoMode);
+}
+
+std::string ModeLine(bool autoMode) {
+    return "MODE " + ModeWord(autoMode);
+}
+
+std::string CheckLine(int input, TCheck check, int state) {
+    static const char* const texts[] = {
+        " VIDEO SYNC: ", " VIDEO MOTION: ", " VIDEO DIF.LEVEL: ", " AUDIO DIF.LEVEL +THR (L): ",
+        " AUDIO DIF.LEVEL +THR (R): "};
+    return InputWord(input) + texts[static_cast<int>(check)] + StateWord(state);
+}
+
+std::string PsuControlLine(int unit, bool monitored) {
+    return "POWER SUPPLY UNIT " + std::to_string(unit) + " COTROL: " + SwitchWord(monitored);
+}
+
+std::string PsuStateLine(int unit, int state) {
+    return "POWER SUPPLY " + std::to_string(unit) + ": " + StateWord(state);
+}
+
+std::string OverheatLine(int temperature) {
+    return "OVERHEAT " + std::to_string(temperature) + "C";
+}
+
+std::string SettingSwitchLine(TSettingSwitch which, bool on) {
+    static const char* const names[] = {"VIDEO SYNC",           "VIDEO MOTION",
+                                        "VIDEO DIF.LEVEL +THR", "AUDIO THRESHOLD",
+                                        "AUDIO DIF.LEVEL",      "RECOVERY"};
+    return std::string("[SETTINGS] ") + names[static_cast<int>(which)] +
+           " CONTROL: " + SwitchWord(on);
+}
+
+bool StateIsWorthALine(int state) {
+    return state == STATE_OK || state == STATE_ERROR;
 }

@@ -3,13 +3,48 @@
 // The station's words for what the link reports, shared by the window and the
 // command-line tools. No widgets here.
 
+#include <cstdint>
 #include <string>
 
 // The journal's reason for a connection's end: stop code and the link's last error.
 std::string StopReason(int code, int lastError);
+
+// The journal line that closes a failed connection, with the last link counters that
+// are above 0: "Control stoped ( LE=2 LR=1 )", or "Control stoped" alone.
+std::string StopSummary(std::uint32_t leCount, std::uint32_t lrCount);
 
 // True when a stop is a failure the operator is warned about, not a requested stop.
 bool StopIsFailure(int code);
 
 // "OFF", "OK", "ERROR" or "NA" for a 2-bit state value.
 std::string StateWord(int state);
+
+// "[A]" or "[B]".
+std::string InputWord(int input);
+// "[A] -> [OUT]" or "[B] -> [OUT]".
+std::string OutputWord(int output);
+// "AUTO" or "MANUAL".
+std::string ModeWord(bool autoMode);
+// "ON" or "OFF".
+std::string SwitchWord(bool on);
+
+// The per-input checks as the journal names them.
+enum class TCheck { Sync, Motion, VideoLevel, AudioLeft, AudioRight };
+
+// Change lines.
+std::string OutputLine(int output, bool autoMode);         // [A] -> [OUT] AUTO
+std::string ModeLine(bool autoMode);                       // MODE AUTO
+std::string CheckLine(int input, TCheck check, int state); // [A] VIDEO SYNC: OK
+std::string PsuControlLine(int unit, bool monitored);      // POWER SUPPLY UNIT 1 COTROL: ON
+std::string PsuStateLine(int unit, int state);             // POWER SUPPLY 1: ERROR
+std::string OverheatLine(int temperature);                 // OVERHEAT 72C
+
+// The device's settings switches as the journal names them.
+enum class TSettingSwitch { Sync, Motion, VideoLevel, Threshold, AudioLevel, Recovery };
+std::string SettingSwitchLine(TSettingSwitch which, bool on); // [SETTINGS] VIDEO SYNC CONTROL: ON
+
+// Temperatures from this one on are an overheat.
+constexpr int OVERHEAT_LIMIT = 70;
+
+// True when a check or power supply state deserves a change line (OK or ERROR).
+bool StateIsWorthALine(int state);

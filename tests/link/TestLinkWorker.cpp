@@ -3,6 +3,7 @@
 
 #include "DeviceProtocol.h"
 #include "EventRecorder.h"
+#include "QtWait.h"
 #include "SimDevice.h"
 #include "UnitThread.h"
 
@@ -18,18 +19,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using Bytes = std::vector<std::uint8_t>;
-
-// Runs the window thread's event loop until done holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 class LinkWorkerTest : public testing::Test {
 protected:
@@ -129,7 +118,7 @@ TEST_F(LinkWorkerTest, LaterChangesFireOnlyTheirOwnEvents) {
     ASSERT_TRUE(WaitFor("VideoMotion 2", 3s, mark));
     Run("temp 71");
     ASSERT_TRUE(WaitFor("Temperature", 3s, mark));
-    PumpUntil([] { return false; }, 50ms);
+    PumpFor(50ms);
 
     Lines changes;
     for (const std::string& line : fEvents.Since(mark)) {
@@ -202,7 +191,7 @@ TEST_F(LinkWorkerTest, CommandsAreDroppedUnlessConnected) {
     fLink.SelectInput(INPUT_B);
     fLink.SetAutoMode();
     ConnectAndFinishFirstPass();
-    PumpUntil([] { return false; }, 100ms);
+    PumpFor(100ms);
     for (const Bytes& payload : Sent())
         EXPECT_FALSE(IsWrite(payload));
 }

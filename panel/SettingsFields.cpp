@@ -1,0 +1,130 @@
+#include "SettingsFields.h"
+
+#include "UnitThread.h"
+
+#include <algorithm>
+#include <cfenv>
+#include <cmath>
+
+namespace {
+
+// Min, Max, Step, PageStep, Decimals, Initial, Blank.
+constexpr TSpinEditSpec SPECS[] = {
+    {0, 99.9, 0.1, 10, 1, 1.9, 0},   // SyncTime
+    {0, 99.9, 0.1, 10, 1, 1.9, 0},   // MotionTime
+    {2.0, 6.0, 0.5, 1, 1, 2.0, 2.0}, // LevelValue
+    {0, 99.9, 0.1, 10, 1, 1.9, 0},   // LevelTime
+    {-60, 100, 1, 10, 0, -1, -60},   // ThresholdValue
+    {0, 99.5, 0.5, 10, 1, 1.9, 0},   // ThresholdTime
+    {2, 12, 1, 2, 0, 2, 2},          // AudioLevelValue
+    {0, 99.5, 0.5, 10, 1, 1.9, 0},   // AudioLevelTime
+    {0, 999, 1, 50, 0, 1, 0},        // RecoveryTime
+};
+
+// How raw values and field values relate: raw = (field - FieldOffset) * Factor + RawOffset.
+struct TConversion {
+    double FieldOffset;
+    double Factor;
+    double RawOffset;
+};
+
+constexpr TConversion CONVERSIONS[] = {
+    {0, 10, 0}, {0, 10, 0}, {2, 2, 1}, {0, 10, 0}, {0, 1, 61},
+    {0, 2, 0},  {0, 1, -1}, {0, 2, 0}, {0, 1, 0},
+};
+
+const TConversion& ConversionOf(TSettingField field) {
+    return CONVERSIONS[static_cast<int>(field)];
+}
+
+std::uint8_t Flag(bool on) {
+    return on ? 1 : 0;
+}
+
+std::uint8_t LowByte(int value) {
+    return static_cast<std::uint8_t>(value & 0xFF);
+}
+
+void PutWord(TSettingsBlock& block, int at, int value) {
+    block[static_cast<std::size_t>(at)] = LowByte(value);
+    block[static_cast<std::size_t>(at + 1)] = LowByte(value >> 8);
+}
+
+int Raw(TSettingField field, double value) {
+    return FieldToRaw(field, value);
+}
+
+double Field(TSettingField field, int raw) {
+    return LimitToField(field, RawToField(field, raw));
+}
+
+} // namespace
+
+const TSpinEditSpec& FieldSpec(TSettingField field) {
+    return SPECS[static_cast<int>(field)];
+}
+
+long RoundHalfEven(double value) {
+    const int previous = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const long result = std::lrint(value);
+    std::fesetround(previous);
+    return result;
+}
+
+double RawToField(TSettingField field, int raw) {
+    const TConversion& c = ConversionOf(field);
+    return (raw - c.RawOffset) / c.Factor + c.FieldOffset;
+}
+
+int FieldToRaw(TSettingField field, double value) {
+    const TConversion& c = ConversionOf(field);
+    return static_cast<int>(RoundHalfEven((value - c.FieldOffset) * c.Factor + c.RawOffset));
+}
+
+double LimitToField(TSettingField field, double value) {
+    const TSpinEditSpec& spec = FieldSpec(field);
+    return std::clamp(value, spec.Min, spec.Max);
+}
+
+TSettingsValues SettingsFromStatus(const TDeviceStatus& s) {
+    using F = TSettingField;
+    TSettingsValues v;
+    v.SyncControl = s.SyncControl;
+    v.SyncTime = Field(F::SyncTime, s.SyncTime);
+    v.MotionControl = s.MotionControl;
+    v.MotionTime = Field(F::MotionTime, s.MotionTime);
+    v.LevelControl = s.VideoLevelControl;
+    v.LevelValue = Field(F::LevelValue, s.VideoLevelValue);
+    v.LevelTime = Field(F::LevelTime, s.VideoLevelTime);
+    v.ThresholdControl = s.ThresholdControl;
+    v.ThresholdValue = Field(F::ThresholdValue, s.ThresholdValue);
+    v.ThresholdTime = Field(F::ThresholdTime, s.ThresholdTime);
+    v.AudioLevelControl = s.AudioLevelControl;
+    v.AudioLevelValue = Field(F::AudioLevelValue, s.AudioLevelValue);
+    v.AudioLevelTime = Field(F::AudioLevelTime, s.AudioLevelTime);
+    v.RecoveryControl = s.RecoveryControl;
+    v.RecoveryTime = Field(F::RecoveryTime, s.RecoveryTime);
+    return v;
+}
+
+TSettingsBlock BuildSettingsBlock(const TSettingsValues& v) {
+    using F = TSettingField;
+    TSettingsBlock block{};
+    block[0] = Flag(v.SyncControl);
+    PutWord(block, 1, Raw(F::SyncTime, v.SyncTime));
+    block[3] = Flag(v.MotionControl);
+    PutWord(block, 4, Raw(F::MotionTime, v.MotionTime));
+    block[6] = Flag(v.LevelControl);
+    block[7] = LowByte(Raw(F::LevelValue, v.LevelValue));
+    PutWord(block, 8, Raw(F::LevelTime, v.LevelTime));
+    block[10] = Flag(v.ThresholdControl);
+    block[11] = LowByte(Raw(F::ThresholdValue, v.ThresholdValue));
+    PutWord(block, 12, Raw(F::ThresholdTime, v.ThresholdTime));
+    block[14] = Flag(v.AudioLevelControl);
+    block[15] = LowByte(Raw(F::AudioLevelValue, v.AudioLevelValue));
+    PutWord(block, 16, Raw(F::AudioLevelTime, v.AudioLevelTime));
+    block[18] = Flag(v.RecoveryControl);
+    PutWord(block, 19, Raw(F::RecoveryTime, v.RecoveryTime));
+    return block;
+}

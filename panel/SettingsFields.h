@@ -1,0 +1,71 @@
+#pragma once
+
+// The device's analysis settings as the operator sees them, in seconds and decibels,
+// and their conversion from and to the device's raw values. No widgets here: the
+// settings page, the device report and the command-line tools share these rules.
+
+#include "DeviceProtocol.h"
+
+struct TDeviceStatus;
+
+// Range, steps, decimals and empty value of one numeric settings field.
+struct TSpinEditSpec {
+    double Min;
+    double Max;
+    double Step;
+    double PageStep;
+    int Decimals;
+    double Initial;
+    // What an emptied field reads as.
+    double Blank;
+};
+
+// The nine numeric fields.
+enum class TSettingField {
+    SyncTime,
+    MotionTime,
+    LevelValue,
+    LevelTime,
+    ThresholdValue,
+    ThresholdTime,
+    AudioLevelValue,
+    AudioLevelTime,
+    RecoveryTime,
+};
+
+const TSpinEditSpec& FieldSpec(TSettingField field);
+
+// Rounds to the nearest integer, halves to even.
+long RoundHalfEven(double value);
+
+// A raw device value in the field's unit, before the field's limits.
+double RawToField(TSettingField field, int raw);
+// A field value as the device's raw value.
+int FieldToRaw(TSettingField field, double value);
+// A value limited to the field's range, as the field holds it.
+double LimitToField(TSettingField field, double value);
+
+// Every setting as the settings page holds it.
+struct TSettingsValues {
+    bool SyncControl = false;
+    double SyncTime = 0;
+    bool MotionControl = false;
+    double MotionTime = 0;
+    bool LevelControl = false;
+    double LevelValue = 2;
+    double LevelTime = 0;
+    bool ThresholdControl = false;
+    double ThresholdValue = 0;
+    double ThresholdTime = 0;
+    bool AudioLevelControl = false;
+    double AudioLevelValue = 2;
+    double AudioLevelTime = 0;
+    bool RecoveryControl = false;
+    double RecoveryTime = 0;
+};
+
+// The settings of a status record, converted and limited as the fields take them.
+TSettingsValues SettingsFromStatus(const TDeviceStatus& status);
+
+// The 21-byte block that sends the settings to the device.
+TSettingsBlock BuildSettingsBlock(const TSettingsValues& values);

@@ -1,0 +1,58 @@
+#pragma once
+
+// Small widgets of the main window: the lamps and the flat text boxes.
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+class QAbstractButton;
+
+// Colours of the window's system scheme.
+QColor ButtonFace();
+QColor ThreeDLight();
+// Lamp colour of a check or power supply state: white, green, red, yellow.
+QColor StateColour(int state);
+
+// A 21 x 21 rounded square filled with one colour.
+class TLamp : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TLamp(QWidget* parent);
+
+    QColor Fill() const { return fFill; }
+    // Repaints only when the colour differs from the fill.
+    void SetFill(const QColor& colour);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fFill;
+};
+
+// A flat, read-only box of one line of text: light background, thin blue-grey border,
+// text left-aligned five pixels in.
+class TTextPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TTextPanel(QWidget* parent);
+
+    QString Text() const { return fText; }
+    void SetText(const QString& text);
+    QColor TextColour() const { return fTextColour; }
+    void SetTextColour(const QColor& colour);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString fText;
+    QColor fTextColour = Qt::black;
+};
+
+// A push button's background colour, and setting it so that the default style paints it.
+QColor ButtonColour(const QAbstractButton* button);
+void SetButtonColour(QAbstractButton* button, const QColor& colour);

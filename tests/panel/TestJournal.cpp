@@ -1,0 +1,69 @@
+#include "Journal.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(JournalLines, StampUsesTheLocalesSeparatorsAndLinesUpContinuations) {
+    const QDateTime when(QDate(2027, 2, 1), QTime(9, 3, 7));
+    const QLocale british(QLocale::English, QLocale::UnitedKingdom);
+    EXPECT_EQ(TimeStampedLine(when, "Go", british), "01/02/27 09:03:07 Go");
+    EXPECT_EQ(JournalStamp(when, QLocale(QLocale::German)), "01.02.27 09:03:07");
+    EXPECT_EQ(JournalStamp(when, QLocale(QLocale::Finnish)), "01.02.27 09.03.07");
+    EXPECT_EQ(JournalStamp(when.addSecs(14 * 3600), QLocale(QLocale::English)), "01/02/27 23:03:07")
+        << "day first and a 24-hour clock in every locale";
+    EXPECT_EQ(ContinuationLine("x"), QString(18, ' ') + "x");
+}
+
+TEST(JournalModel, ShowsNewestFirstSavesOldestFirstInUtf8AndClears) {
+    QTemporaryDir folder;
+    const QString accented = QString::fromUtf8("Température 25 °C ✓");
+    TJournalModel journal;
+    for (const QString& line : {QString("A"), QString("B"), accented})
+        journal.Append(line);
+    EXPECT_EQ(journal.data(journal.index(0)).toString(), accented);
+    EXPECT_EQ(journal.Line(2), "A");
+
+    QString error;
+    ASSERT_TRUE(journal.SaveTo(folder.filePath("j.log"), error)) << error.toStdString();
+    EXPECT_EQ(ReadAll(folder.filePath("j.log")), "A\r\nB\r\n" + accented.toUtf8() + "\r\n");
+    journal.Clear();
+    journal.Append("D");
+    EXPECT_EQ(journal.rowCount(), 1);
+    EXPECT_EQ(journal.Line(0), "D");
+}
+
+TEST(JournalModel, FailedSaveNamesFileAndReasonAndKeepsTheJournal) {
+    QTemporaryDir folder;
+    TJournalModel journal;
+    journal.Append("A");
+    const QString fileName = folder.filePath("missing/journal.log");
+    QString error;
+    EXPECT_FALSE(journal.SaveTo(fileName, error));
+    EXPECT_TRUE(error.contains(fileName)) << error.toStdString();
+    EXPECT_GT(error.size(), fileName.size() + 20) << error.toStdString();
+    EXPECT_EQ(journal.Line(0), "A");
+}
+
+TEST(JournalModel, AMillionLinesAreAddedQuicklyAndReadBackRight) {
+    const QString text = "01/02/27 09:03:07 [STATUS] INPUT A VIDEO SYNC: ERROR  line ";
+    TJournalModel journal;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 1000000; ++i)
+        journal.Append(text + QString::number(i));
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(journal.Count(), 1000000);
+    EXPECT_EQ(journal.Line(0), text + "999999");
+    EXPECT_EQ(journal.Line(999999), text + "0");
+}
