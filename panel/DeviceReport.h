@@ -21,7 +21,7 @@ struct TReportLine {
     std::string Text;
 };
 
-// The report's lines, oldest first. fields are the settings as the settings page holds
+// The report's lines, oldest first, in UTF-8. fields are the settings as the settings page holds
 // them; decimalPoint is the operator's decimal separator.
 std::vector<TReportLine> DeviceReport(const TSwObject& link, const TSettingsValues& fields,
                                       const std::string& decimalPoint);

@@ -54,10 +54,6 @@ int Raw(TSettingField field, double value) {
     return FieldToRaw(field, value);
 }
 
-double Field(TSettingField field, int raw) {
-    return LimitToField(field, RawToField(field, raw));
-}
-
 } // namespace
 
 const TSpinEditSpec& FieldSpec(TSettingField field) {
@@ -82,29 +78,77 @@ int FieldToRaw(TSettingField field, double value) {
     return static_cast<int>(RoundHalfEven((value - c.FieldOffset) * c.Factor + c.RawOffset));
 }
 
+double FieldFromRaw(TSettingField field, int raw) {
+    return LimitToField(field, RawToField(field, raw));
+}
+
 double LimitToField(TSettingField field, double value) {
     const TSpinEditSpec& spec = FieldSpec(field);
     return std::clamp(value, spec.Min, spec.Max);
 }
 
+int RawSetting(const TDeviceStatus& s, TSettingField field) {
+    switch (field) {
+    case TSettingField::SyncTime:
+        return s.SyncTime;
+    case TSettingField::MotionTime:
+        return s.MotionTime;
+    case TSettingField::LevelValue:
+        return s.VideoLevelValue;
+    case TSettingField::LevelTime:
+        return s.VideoLevelTime;
+    case TSettingField::ThresholdValue:
+        return s.ThresholdValue;
+    case TSettingField::ThresholdTime:
+        return s.ThresholdTime;
+    case TSettingField::AudioLevelValue:
+        return s.AudioLevelValue;
+    case TSettingField::AudioLevelTime:
+        return s.AudioLevelTime;
+    case TSettingField::RecoveryTime:
+        return s.RecoveryTime;
+    }
+    return 0;
+}
+
+bool SwitchSetting(const TDeviceStatus& s, TSettingSwitch which) {
+    switch (which) {
+    case TSettingSwitch::Sync:
+        return s.SyncControl;
+    case TSettingSwitch::Motion:
+        return s.MotionControl;
+    case TSettingSwitch::VideoLevel:
+        return s.VideoLevelControl;
+    case TSettingSwitch::Threshold:
+        return s.ThresholdControl;
+    case TSettingSwitch::AudioLevel:
+        return s.AudioLevelControl;
+    case TSettingSwitch::Recovery:
+        return s.RecoveryControl;
+    }
+    return false;
+}
+
 TSettingsValues SettingsFromStatus(const TDeviceStatus& s) {
     using F = TSettingField;
+    using W = TSettingSwitch;
+    const auto field = [&s](F f) { return FieldFromRaw(f, RawSetting(s, f)); };
     TSettingsValues v;
-    v.SyncControl = s.SyncControl;
-    v.SyncTime = Field(F::SyncTime, s.SyncTime);
-    v.MotionControl = s.MotionControl;
-    v.MotionTime = Field(F::MotionTime, s.MotionTime);
-    v.LevelControl = s.VideoLevelControl;
-    v.LevelValue = Field(F::LevelValue, s.VideoLevelValue);
-    v.LevelTime = Field(F::LevelTime, s.VideoLevelTime);
-    v.ThresholdControl = s.ThresholdControl;
-    v.ThresholdValue = Field(F::ThresholdValue, s.ThresholdValue);
-    v.ThresholdTime = Field(F::ThresholdTime, s.ThresholdTime);
-    v.AudioLevelControl = s.AudioLevelControl;
-    v.AudioLevelValue = Field(F::AudioLevelValue, s.AudioLevelValue);
-    v.AudioLevelTime = Field(F::AudioLevelTime, s.AudioLevelTime);
-    v.RecoveryControl = s.RecoveryControl;
-    v.RecoveryTime = Field(F::RecoveryTime, s.RecoveryTime);
+    v.SyncControl = SwitchSetting(s, W::Sync);
+    v.SyncTime = field(F::SyncTime);
+    v.MotionControl = SwitchSetting(s, W::Motion);
+    v.MotionTime = field(F::MotionTime);
+    v.LevelControl = SwitchSetting(s, W::VideoLevel);
+    v.LevelValue = field(F::LevelValue);
+    v.LevelTime = field(F::LevelTime);
+    v.ThresholdControl = SwitchSetting(s, W::Threshold);
+    v.ThresholdValue = field(F::ThresholdValue);
+    v.ThresholdTime = field(F::ThresholdTime);
+    v.AudioLevelControl = SwitchSetting(s, W::AudioLevel);
+    v.AudioLevelValue = field(F::AudioLevelValue);
+    v.AudioLevelTime = field(F::AudioLevelTime);
+    v.RecoveryControl = SwitchSetting(s, W::Recovery);
+    v.RecoveryTime = field(F::RecoveryTime);
     return v;
 }
 

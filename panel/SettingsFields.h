@@ -33,7 +33,14 @@ enum class TSettingField {
     RecoveryTime,
 };
 
+// The six switches: five checks and the recovery function.
+enum class TSettingSwitch { Sync, Motion, VideoLevel, Threshold, AudioLevel, Recovery };
+
 const TSpinEditSpec& FieldSpec(TSettingField field);
+
+// The raw value of a numeric field and the state of a switch in a status record.
+int RawSetting(const TDeviceStatus& status, TSettingField field);
+bool SwitchSetting(const TDeviceStatus& status, TSettingSwitch which);
 
 // Rounds to the nearest integer, halves to even.
 long RoundHalfEven(double value);
@@ -44,6 +51,8 @@ double RawToField(TSettingField field, int raw);
 int FieldToRaw(TSettingField field, double value);
 // A value limited to the field's range, as the field holds it.
 double LimitToField(TSettingField field, double value);
+// A raw device value as the field shows it: converted, then limited.
+double FieldFromRaw(TSettingField field, int raw);
 
 // Every setting as the settings page holds it.
 struct TSettingsValues {

@@ -54,6 +54,20 @@ std::string StateWord(int state) {
     return words[state & 3];
 }
 
+std::string Latin1ToUtf8(const std::string& text) {
+    std::string utf8;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+            continue;
+        }
+        utf8 += static_cast<char>(0xC0 | (byte >> 6));
+        utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+    return utf8;
+}
+
 std::string InputWord(int input) {
     return input == 2 ? "[B]" : "[A]";
 }

@@ -3,6 +3,8 @@
 // The station's words for what the link reports, shared by the window and the
 // command-line tools. No widgets here.
 
+#include "SettingsFields.h"
+
 #include <cstdint>
 #include <string>
 
@@ -18,6 +20,9 @@ bool StopIsFailure(int code);
 
 // "OFF", "OK", "ERROR" or "NA" for a 2-bit state value.
 std::string StateWord(int state);
+
+// Text of 8-bit characters, one byte each, as UTF-8.
+std::string Latin1ToUtf8(const std::string& text);
 
 // "[A]" or "[B]".
 std::string InputWord(int input);
@@ -39,8 +44,7 @@ std::string PsuControlLine(int unit, bool monitored);      // POWER SUPPLY UNIT 
 std::string PsuStateLine(int unit, int state);             // POWER SUPPLY 1: ERROR
 std::string OverheatLine(int temperature);                 // OVERHEAT 72C
 
-// The device's settings switches as the journal names them.
-enum class TSettingSwitch { Sync, Motion, VideoLevel, Threshold, AudioLevel, Recovery };
+// The journal's line for a settings switch.
 std::string SettingSwitchLine(TSettingSwitch which, bool on); // [SETTINGS] VIDEO SYNC CONTROL: ON
 
 // Temperatures from this one on are an overheat.

@@ -82,6 +82,7 @@ TFormMain::TFormMain(std::string settingsFileName, QWidget* parent)
     CreateWidgets();
     fLink = std::make_unique<TSwObject>();
     WireLink();
+    WireCommands();
     LoadSettings();
     RefreshControls();
     JournalAdd("Programm started");
@@ -95,6 +96,8 @@ void TFormMain::WireLink() {
         OnLinkStat(value, kind);
     };
     fLink->OnDeviceName = [this](TSwObject*) { OnDeviceName(); };
+    WireStatus();
+    WireSettings();
 }
 
 // ---- Painting --------------------------------------------------------------------

@@ -3,6 +3,9 @@
 // The station's only window: connection control, status display, settings editing,
 // commands, link diagnostics and the journal.
 
+#include "SettingsFields.h"
+#include "StationText.h"
+
 #include <QMessageBox>
 #include <QWidget>
 #include <cstdint>
@@ -80,6 +83,34 @@ private:
     void OnStop(int code);
     void ReportFailure(const QString& reason);
     void ResetLinkLabels();
+
+    // Status display.
+    void WireStatus();
+    void OnOutput();
+    void OnAutoMode();
+    void OnCheck(int input, TCheck check);
+    void OnPsuMonitoring();
+    void OnPsuState(int unit);
+    void OnTempValid();
+    void OnTemperature();
+    TLamp* CheckLamp(int input, TCheck check) const;
+
+    // Output mode and power supply commands.
+    void WireCommands();
+    void BtnPSUmodeClick();
+    void BtnPSUsetClick();
+
+    // Settings editing and the device report.
+    void WireSettings();
+    void ShowSetting(TSettingField field);
+    void ShowSettingSwitch(TSettingSwitch which);
+    void ShowAllSettings();
+    TSettingsValues SettingsShown() const;
+    TSpinEdit* FieldEdit(TSettingField field) const;
+    QCheckBox* SwitchBox(TSettingSwitch which) const;
+    void BtnSETmodeClick();
+    void BtnSETsetClick();
+    void OnCounters();
 
     // Link diagnostics.
     void OnLinkStat(std::uint32_t value, int kind);
