@@ -1,0 +1,103 @@
+#include "DeviceCheck.h"
+
+#include "StationText.h"
+#include "UnitThread.h"
+
+#include <vector>
+
+namespace {
+
+struct TWatchedCheck {
+    TCheck Check;
+    int (TSwObject::*State)(int) const;
+};
+
+bool IsSwitchedOn(const TSwObject& link, TCheck check) {
+    const TDeviceStatus& s = link.Status();
+    switch (check) {
+    case TCheck::Sync:
+        return s.SyncControl;
+    case TCheck::Motion:
+        return s.MotionControl;
+    case TCheck::VideoLevel:
+        return s.VideoLevelControl;
+    case TCheck::AudioLeft:
+    case TCheck::AudioRight:
+        return s.ThresholdControl || s.AudioLevelControl;
+    }
+    return false;
+}
+
+// The watched checks: video ones only on devices that analyse video.
+std::vector<TWatchedCheck> WatchedChecks(const TSwObject& link) {
+    std::vector<TWatchedCheck> checks;
+    if (link.DeviceName().find("7710") != std::string::npos) {
+        checks.push_back({TCheck::Sync, &TSwObject::VideoSync});
+        checks.push_back({TCheck::Motion, &TSwObject::VideoMotion});
+        checks.push_back({TCheck::VideoLevel, &TSwObject::VideoLevel});
+    }
+    checks.push_back({TCheck::AudioLeft, &TSwObject::AudioLeft});
+    checks.push_back({TCheck::AudioRight, &TSwObject::AudioRight});
+    return checks;
+}
+
+class TVerdict {
+public:
+    void Add(TCheckStatus status, const std::string& finding) {
+        if (static_cast<int>(status) > static_cast<int>(fStatus))
+            fStatus = status;
+        fFindings += (fFindings.empty() ? "" : ", ") + finding;
+    }
+
+    TCheckResult Result(const std::string& okText) const {
+        static const char* const words[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+        const std::string word = words[static_cast<int>(fStatus)];
+        return {fStatus, word + " - " + (fFindings.empty() ? okText : fFindings)};
+    }
+
+private:
+    TCheckStatus fStatus = TCheckStatus::Ok;
+    std::string fFindings;
+};
+
+void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
+    const int onAir = link.Output() == INPUT_B ? INPUT_B : INPUT_A;
+    for (const TWatchedCheck& watched : WatchedChecks(link)) {
+        if (!IsSwitchedOn(link, watched.Check))
+            continue;
+        for (int input = INPUT_A; input <= INPUT_B; ++input) {
+            if ((link.*watched.State)(input) != STATE_ERROR)
+                continue;
+            const bool critical = input == onAir;
+            verdict.Add(critical ? TCheckStatus::Critical : TCheckStatus::Warning,
+                        CheckLine(input, watched.Check, STATE_ERROR) +
+                            (critical ? " (on the output)" : ""));
+        }
+    }
+}
+
+void JudgePower(const TSwObject& link, TVerdict& verdict) {
+    const int states[] = {link.Psu1State(), link.Psu2State()};
+    for (int unit = 1; unit <= 2; ++unit) {
+        if ((link.PsuMonitoring() & unit) != 0 && states[unit - 1] == STATE_ERROR)
+            verdict.Add(TCheckStatus::Critical, PsuStateLine(unit, STATE_ERROR));
+    }
+    if (link.TempValid() && link.Temperature() >= OVERHEAT_LIMIT)
+        verdict.Add(TCheckStatus::Critical, OverheatLine(link.Temperature()));
+}
+
+} // namespace
+
+TCheckResult EvaluateDevice(const TSwObject& link) {
+    TVerdict verdict;
+    JudgeChecks(link, verdict);
+    JudgePower(link, verdict);
+    const std::string temperature =
+        link.TempValid() ? ", " + std::to_string(link.Temperature()) + "C" : "";
+    return verdict.Result(Latin1ToUtf8(link.DeviceName()) + ": " +
+                          OutputLine(link.Output(), link.AutoMode()) + temperature);
+}
+
+TCheckResult Unreachable(const std::string& reason) {
+    return {TCheckStatus::Critical, "CRITICAL - " + reason};
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// The change lines the station's journal writes for a running connection, produced
+// without a window: what the headless monitor's watch mode prints.
+
+#include <functional>
+#include <string>
+
+class TSwObject;
+
+// Wires the status and settings events of link so that every change worth a journal
+// line reaches sink, after the first complete pass. Leaves OnStop, OnLinkStat,
+// OnConnected and OnCounters to the caller.
+void WireChangeLines(TSwObject& link, std::function<void(const std::string&)> sink);
