@@ -62,12 +62,6 @@ std::uint8_t AudioByte(const TSimState& state, int input) {
                                                                        << 2);
 }
 
-std::uint8_t ReportedPsu(const TSimState& state, int unit) {
-    const bool monitored = (state.PowerMask & (1 << (unit - 1))) != 0;
-    return static_cast<std::uint8_t>(monitored ? state.Psu[static_cast<std::size_t>(unit - 1)]
-                                               : SIM_OFF);
-}
-
 } // namespace
 
 bool CheckEnabled(const TSimSettings& settings, int check) {
@@ -146,8 +140,10 @@ TSimBytes SettingsPayload(const TSimState& state) {
 }
 
 TSimBytes PowerPayload(const TSimState& state) {
-    return TSimBytes{static_cast<std::uint8_t>(state.PowerMask & 3), ReportedPsu(state, 1),
-                     ReportedPsu(state, 2), static_cast<std::uint8_t>(state.TempValid ? 1 : 0),
+    return TSimBytes{static_cast<std::uint8_t>(state.PowerMask & 3),
+                     static_cast<std::uint8_t>(state.Psu[0] & 3),
+                     static_cast<std::uint8_t>(state.Psu[1] & 3),
+                     static_cast<std::uint8_t>(state.TempValid ? 1 : 0),
                      static_cast<std::uint8_t>(state.TempValid ? state.Temperature : 0)};
 }
 

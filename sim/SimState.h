@@ -62,7 +62,7 @@ struct TSimState {
     TSimSettings Settings = SIM_DEFAULT_SETTINGS;
     // Bit 0: power supply 1 is monitored, bit 1: power supply 2.
     int PowerMask = 3;
-    // Codes of power supplies 1 and 2; an unmonitored supply reports SIM_OFF instead.
+    // Codes of power supplies 1 and 2, reported whether or not they are monitored.
     std::array<int, 2> Psu{SIM_OK, SIM_OK};
     bool TempValid = true;
     int Temperature = 35;

@@ -215,7 +215,8 @@ TEST_F(LinkWorkerTest, DisconnectRightAfterConnectNeverHangs) {
         fLink.Connect("127.0.0.1", fDevice->Port());
         const auto start = std::chrono::steady_clock::now();
         fLink.Disconnect();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        // At worst the connect in progress runs out its own time limit first.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
         EXPECT_FALSE(fLink.IsRunning());
     }
 }

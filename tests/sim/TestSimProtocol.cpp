@@ -42,9 +42,9 @@ TEST_F(SimProtocol, WritesAreAcknowledgedAndChangeTheState) {
     EXPECT_EQ(client.Ask("01 01 80 06 00"),
               Hex("01 01 10 06 15 01 2C 01 00 00 00 01 09 E7 03 01 3D C7 00 00 0B C7 00 01 E7 03"));
 
-    // Only power supply 2 monitored: supply 1 reports off.
+    // Only power supply 2 monitored: the mask changes, both supplies still report.
     EXPECT_EQ(client.Ask("01 03 80 05 02 01 02"), Hex("01 03 10 70 01 05"));
-    EXPECT_EQ(client.Ask("01 03 80 06 00"), Hex("01 03 10 06 05 02 00 01 01 23"));
+    EXPECT_EQ(client.Ask("01 03 80 06 00"), Hex("01 03 10 06 05 02 01 01 01 23"));
 }
 
 TEST_F(SimProtocol, UnknownRequestsAreRecordedButNotAnswered) {

@@ -1,0 +1,215 @@
+// What the station computes and says without a window: the settings conversions, the
+// device report and the monitoring verdict.
+
+#include "DeviceCheck.h"
+#include "DeviceReport.h"
+#include "Notification.h"
+#include "SettingsFields.h"
+#include "UnitThread.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const TSettingsBlock EXAMPLE_BLOCK = {0x01, 0x13, 0x00, 0x00, 0x00, 0x00, 0x01,
+                                      0x04, 0x14, 0x00, 0x01, 0x15, 0x03, 0x00,
+                                      0x00, 0x05, 0x01, 0x00, 0x01, 0x78, 0x00};
+
+// A link object whose status record holds a known device state, delivered as the
+// worker would deliver a first pass.
+class KnownDevice {
+public:
+    explicit KnownDevice(const std::string& name = "7710/12") {
+        FullRefresh = true;
+        TSwNotification identity(WM_SW_GROUP + GROUP_IDENTITY, 0);
+        std::copy(name.begin(), name.end(), identity.Payload.begin());
+        Link.HandleNotification(identity);
+        Deliver(GROUP_SETTINGS, EXAMPLE_BLOCK.data(), EXAMPLE_BLOCK.size());
+    }
+
+    void State(std::initializer_list<std::uint8_t> payload) {
+        Deliver(GROUP_STATE, payload.begin(), payload.size());
+    }
+    void Power(std::initializer_list<std::uint8_t> payload) {
+        Deliver(GROUP_POWER, payload.begin(), payload.size());
+    }
+    void Counters(std::initializer_list<std::uint8_t> payload) {
+        Deliver(GROUP_COUNTERS, payload.begin(), payload.size());
+    }
+    void Settings(const TSettingsBlock& block) {
+        Deliver(GROUP_SETTINGS, block.data(), block.size());
+    }
+
+    TSwObject Link;
+
+private:
+    void Deliver(int group, const std::uint8_t* bytes, std::size_t size) {
+        TSwNotification notification(WM_SW_GROUP + group, 0);
+        std::copy(bytes, bytes + size, notification.Payload.begin());
+        Link.HandleNotification(notification);
+    }
+};
+
+Lines Texts(const std::vector<TReportLine>& report) {
+    Lines texts;
+    for (const TReportLine& line : report)
+        texts.push_back(line.Text);
+    return texts;
+}
+
+} // namespace
+
+TEST(SettingsFields, TheExampleSettingsMakeTheExampleBlockAndBack) {
+    TSettingsValues v;
+    v.SyncControl = true;
+    v.SyncTime = 1.9;
+    v.MotionTime = 0;
+    v.LevelControl = true;
+    v.LevelValue = 3.5;
+    v.LevelTime = 2.0;
+    v.ThresholdControl = true;
+    v.ThresholdValue = -40;
+    v.ThresholdTime = 1.5;
+    v.AudioLevelValue = 6;
+    v.AudioLevelTime = 0.5;
+    v.RecoveryControl = true;
+    v.RecoveryTime = 120;
+    EXPECT_EQ(BuildSettingsBlock(v), EXAMPLE_BLOCK);
+
+    KnownDevice device;
+    EXPECT_EQ(BuildSettingsBlock(SettingsFromStatus(device.Link.Status())), EXAMPLE_BLOCK)
+        << "a block built from what arrived carries the device's own values";
+}
+
+TEST(SettingsFields, ConversionsRoundHalvesToEvenAndRespectTheFieldLimits) {
+    using F = TSettingField;
+    EXPECT_EQ(FieldToRaw(F::LevelValue, 2.3), 2) << "between two steps";
+    EXPECT_EQ(FieldToRaw(F::LevelValue, 2.25), 2) << "1.5 rounds to 2";
+    EXPECT_EQ(FieldToRaw(F::ThresholdTime, 0.25), 0) << "0.5 rounds to 0";
+    EXPECT_EQ(FieldToRaw(F::ThresholdTime, 0.75), 2) << "1.5 rounds to 2";
+    EXPECT_EQ(FieldToRaw(F::ThresholdValue, 20), 81);
+    EXPECT_EQ(FieldToRaw(F::ThresholdValue, -60), 1);
+    EXPECT_EQ(FieldFromRaw(F::ThresholdValue, 0), -60) << "limited to the field's minimum";
+    EXPECT_EQ(FieldFromRaw(F::SyncTime, 1200), 99.9);
+    EXPECT_EQ(FieldFromRaw(F::AudioLevelValue, 5), 6);
+    for (F field : {F::SyncTime, F::LevelValue, F::ThresholdValue, F::ThresholdTime,
+                    F::AudioLevelValue, F::RecoveryTime}) {
+        const TSpinEditSpec& spec = FieldSpec(field);
+        for (int raw = FieldToRaw(field, spec.Min); raw <= FieldToRaw(field, spec.Max); ++raw)
+            ASSERT_EQ(FieldToRaw(field, FieldFromRaw(field, raw)), raw)
+                << static_cast<int>(field) << " raw " << raw;
+    }
+}
+
+TEST(DeviceReport, KnownStateReadsLineByLine) {
+    KnownDevice device;
+    device.State({0x02, 0, 0, 0x51, 0x61, 0, 0, 0x06, 0x05});
+    device.Power({0x02, 2, 2, 1, 70});
+    device.Counters({0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+    const std::vector<TReportLine> report =
+        DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), ",");
+
+    const Lines expected = {"",
+                            "Device state",
+                            "Name: 7710/12",
+                            "Address: 127.0.0.1",
+                            "POWER SUPPLY UNIT 1 COTROL: OFF",
+                            "POWER SUPPLY UNIT 2 COTROL: ON",
+                            "POWER SUPPLY 2: ERROR",
+                            "TEMPERATURE CONTROL: 70C OVERHEAT",
+                            "[A] -> [OUT]",
+                            "MODE AUTO",
+                            "VIDEO SYNC CONTROL: ON",
+                            "VIDEO SYNC Time: 1,9 s",
+                            "[A] VIDEO SYNC: OK",
+                            "[B] VIDEO SYNC: OK",
+                            "VIDEO MOTION CONTROL: OFF",
+                            "VIDEO MOTION Time: 0,0 s",
+                            "VIDEO DIF.LEVEL CONTROL: ON",
+                            "VIDEO DIF.LEVEL Value: 3,5 dB",
+                            "VIDEO DIF.LEVEL Time: 2,0 s",
+                            "[A] VIDEO DIF.LEVEL: OK",
+                            "[B] VIDEO DIF.LEVEL: OK",
+                            "AUDIO THRESHOLD CONTROL: ON",
+                            "AUDIO THRESHOLD Value: -40 dB",
+                            "AUDIO THRESHOLD Time: 1,5 s",
+                            "AUDIO DIF.LEVEL CONTROL: OFF",
+                            "AUDIO DIF.LEVEL Value: 6 dB",
+                            "AUDIO DIF.LEVEL Time: 0,5 s",
+                            "[A] AUDIO DIF.LEVEL +THR (L): ERROR",
+                            "[A] AUDIO DIF.LEVEL +THR (R): OK",
+                            "[B] AUDIO DIF.LEVEL +THR (L): OK",
+                            "[B] AUDIO DIF.LEVEL +THR (R): OK",
+                            "RECOVERY CONTROL: ON",
+                            "RECOVERY Time: 120 s",
+                            "",
+                            "Error control counters:",
+                            "[B] VIDEO MOTION count: 3",
+                            "[B] AUDIO DIF.LEVEL (R) count: 1",
+                            "",
+                            "Control started"};
+    EXPECT_EQ(Texts(report), expected);
+    EXPECT_EQ(report[1].Kind, TReportKind::Report);
+    EXPECT_EQ(report.back().Kind, TReportKind::Add);
+    EXPECT_EQ(report[2].Kind, TReportKind::More);
+}
+
+TEST(DeviceReport, SectionsFollowTheSwitchesAndCounters) {
+    KnownDevice device;
+    TSettingsBlock motionOnly = EXAMPLE_BLOCK;
+    motionOnly[0] = 0;  // SYNC off
+    motionOnly[3] = 1;  // MOTION on
+    motionOnly[10] = 0; // THRESHOLD off
+    motionOnly[14] = 1; // audio DIF.LEVEL on
+    motionOnly[11] = 0; // threshold raw 0
+    device.Settings(motionOnly);
+    device.State({0x01, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
+    device.Power({0x01, 1, 2, 0, 99});
+    device.Counters({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const Lines texts =
+        Texts(DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), "."));
+    const auto has = [&texts](const std::string& line) {
+        return std::find(texts.begin(), texts.end(), line) != texts.end();
+    };
+    EXPECT_FALSE(has("[A] VIDEO SYNC: OK"));
+    EXPECT_TRUE(has("[B] VIDEO MOTION: OK"));
+    EXPECT_TRUE(has("[B] AUDIO DIF.LEVEL +THR (R): OK")) << "audio level alone brings them";
+    EXPECT_TRUE(has("AUDIO THRESHOLD Value: -60 dB")) << "the field's minimum, not -61";
+    EXPECT_TRUE(has("TEMPERATURE CONTROL: N/A"));
+    EXPECT_TRUE(has("POWER SUPPLY 1: OK"));
+    EXPECT_FALSE(has("POWER SUPPLY 2: ERROR")) << "unit 2 is not monitored";
+    EXPECT_TRUE(has("[B] -> [OUT]"));
+    EXPECT_FALSE(has("Error control counters:"));
+    ASSERT_GE(texts.size(), 2U);
+    EXPECT_EQ(texts[texts.size() - 2], "");
+}
+
+TEST(DeviceCheck, VerdictDependsOnWhichInputIsOnTheOutput) {
+    KnownDevice device;
+    device.Power({0x03, 1, 1, 1, 40});
+    device.State({0x02, 0, 0, 0x55, 0x56, 0, 0, 0x05, 0x05}); // B sync ERROR, A on air
+    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Warning);
+    device.State({0x03, 0, 0, 0x55, 0x56, 0, 0, 0x05, 0x05}); // now B on air
+    const TCheckResult critical = EvaluateDevice(device.Link);
+    EXPECT_EQ(critical.Status, TCheckStatus::Critical);
+    EXPECT_EQ(critical.Summary, "CRITICAL - [B] VIDEO SYNC: ERROR (on the output)");
+    device.State({0x03, 0, 0, 0x55, 0x65, 0, 0, 0x05, 0x05}); // MOTION ERROR, switched off
+    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
+    device.Power({0x01, 1, 2, 1, 40}); // unit 2 in ERROR but not monitored
+    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
+    device.Power({0x03, 1, 2, 1, 40});
+    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Critical);
+    device.Power({0x03, 1, 1, 1, 70});
+    EXPECT_EQ(EvaluateDevice(device.Link).Summary, "CRITICAL - OVERHEAT 70C");
+}
+
+TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
+    KnownDevice device("AUDIO SWITCH");
+    device.Power({0x03, 1, 1, 1, 40});
+    device.State({0x02, 0, 0, 0x56, 0x55, 0, 0, 0x05, 0x05});
+    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
+    device.State({0x02, 0, 0, 0x56, 0x55, 0, 0, 0x06, 0x05});
+    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Critical);
+}

@@ -1,0 +1,280 @@
+// The connected window following the simulated device: lamps, change lines, commands,
+// the settings page and the report.
+
+#include "FormFixture.h"
+#include "SpinEdit.h"
+#include "Widgets.h"
+
+#include <QTabWidget>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const QColor WHITE(255, 255, 255);
+const QColor GREEN(0, 255, 0);
+const QColor RED(255, 0, 0);
+const QColor YELLOW(255, 255, 0);
+
+class LivePanel : public FormFixture {
+protected:
+    void Connect(std::initializer_list<const char*> script = {"mode manual"}) {
+        StartDevice(fAddress, script);
+        OpenForm();
+        TypeAddress(QString::fromStdString(fAddress));
+        ClickConnect();
+        ASSERT_TRUE(WaitJournal("Control started", 3s));
+        fMark = fForm->Journal().Count();
+    }
+
+    void Run(const std::string& command) { ASSERT_EQ(fDevice->Execute(command), ""); }
+
+    // Journal messages added since the report, oldest first.
+    std::vector<QString> NewLines() const {
+        std::vector<QString> all = Messages();
+        const auto count = static_cast<std::size_t>(fForm->Journal().Count() - fMark);
+        std::vector<QString> fresh(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count));
+        std::reverse(fresh.begin(), fresh.end());
+        return fresh;
+    }
+
+    bool WaitNewLine(const QString& text) {
+        return PumpUntil(
+            [&] {
+                const std::vector<QString> fresh = NewLines();
+                return std::find(fresh.begin(), fresh.end(), text) != fresh.end();
+            },
+            2s);
+    }
+
+    QColor Lamp(const char* name) const { return Find<TLamp>(name)->Fill(); }
+
+    bool WaitLamp(const char* name, const QColor& colour) {
+        return PumpUntil([&] { return Lamp(name) == colour; }, 2s);
+    }
+
+    // The payloads the station sent that are write requests.
+    std::vector<Bytes> Writes() const {
+        std::vector<Bytes> writes;
+        for (const TSimRecord& record : fDevice->Received()) {
+            if (record.Payload.size() > 3 && record.Payload[3] == 0x05)
+                writes.emplace_back(record.Payload.begin(), record.Payload.end());
+        }
+        return writes;
+    }
+
+    bool WaitWrites(std::size_t count) {
+        return PumpUntil([&] { return Writes().size() >= count; }, 2s);
+    }
+
+    TSpinEdit* Edit(const char* name) const { return Find<TSpinEdit>(name); }
+
+    void Type(const char* name, const QString& text) {
+        TSpinEdit* edit = Edit(name);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    int fMark = 0;
+};
+
+struct LampCase {
+    const char* Check;
+    const char* LampA;
+    const char* LampB;
+    const char* Text;
+};
+
+const LampCase LAMPS[] = {
+    {"sync", "ShapeSyncA", "ShapeSyncB", " VIDEO SYNC: "},
+    {"motion", "ShapeMotionA", "ShapeMotionB", " VIDEO MOTION: "},
+    {"level", "ShapeLevelA", "ShapeLevelB", " VIDEO DIF.LEVEL: "},
+    {"audio-left", "ShapeAL", "ShapeBL", " AUDIO DIF.LEVEL +THR (L): "},
+    {"audio-right", "ShapeAR", "ShapeBR", " AUDIO DIF.LEVEL +THR (R): "},
+};
+
+} // namespace
+
+TEST_F(LivePanel, EveryCheckPaintsItsLampAndJournalsOnlyOkAndError) {
+    Connect();
+    EXPECT_EQ(Lamp("ShapeSyncA"), GREEN) << "painted by the first pass";
+    EXPECT_TRUE(NewLines().empty()) << "the first pass writes the report, not change lines";
+    for (const LampCase& c : LAMPS) {
+        for (const char* input : {"A", "B"}) {
+            SCOPED_TRACE(std::string(c.Check) + " " + input);
+            const char* lamp = *input == 'A' ? c.LampA : c.LampB;
+            const QString line = QString("[%1]").arg(input) + c.Text;
+            Run(std::string("check ") + input + " " + c.Check + " error");
+            ASSERT_TRUE(WaitLamp(lamp, RED));
+            EXPECT_TRUE(WaitNewLine(line + "ERROR"));
+            Run(std::string("check ") + input + " " + c.Check + " na");
+            ASSERT_TRUE(WaitLamp(lamp, YELLOW));
+            Run(std::string("check ") + input + " " + c.Check + " off");
+            ASSERT_TRUE(WaitLamp(lamp, WHITE));
+            Run(std::string("check ") + input + " " + c.Check + " ok");
+            ASSERT_TRUE(WaitLamp(lamp, GREEN));
+            EXPECT_TRUE(WaitNewLine(line + "OK"));
+        }
+    }
+    EXPECT_EQ(NewLines().size(), 20U) << "NA and OFF write nothing";
+}
+
+TEST_F(LivePanel, DeviceWithoutVideoAnalysisShowsAudioOnly) {
+    Connect({"mode manual", "name AUDIO SWITCH"});
+    Run("check A sync error");
+    Run("check B audio-left error");
+    ASSERT_TRUE(WaitLamp("ShapeBL", RED));
+    PumpFor(50ms);
+    EXPECT_EQ(Lamp("ShapeSyncA"), ButtonFace());
+    EXPECT_EQ(NewLines(), std::vector<QString>{"[B] AUDIO DIF.LEVEL +THR (L): ERROR"});
+}
+
+TEST_F(LivePanel, TemperatureTurnsRedAtTheLimitWithOneLinePerRise) {
+    Connect();
+    for (const char* temperature : {"69", "70", "75", "69", "71"}) {
+        Run(std::string("temp ") + temperature);
+        ASSERT_TRUE(
+            PumpUntil([&] { return Find<TTextPanel>("PanelTemp")->Text() == temperature; }, 2s));
+        EXPECT_EQ(Lamp("ShapeTemp"), std::atoi(temperature) >= 70 ? RED : GREEN) << temperature;
+    }
+    EXPECT_EQ(NewLines(), (std::vector<QString>{"OVERHEAT 70C", "OVERHEAT 71C"}));
+
+    Run("temp none");
+    ASSERT_TRUE(PumpUntil([&] { return Find<TTextPanel>("PanelTemp")->Text() == "N/A"; }, 2s));
+    EXPECT_EQ(Lamp("ShapeTemp"), RED) << "the lamp keeps its colour without a reading";
+}
+
+TEST_F(LivePanel, UnmonitoredSupplyStaysDarkButItsErrorIsJournalled) {
+    Connect({"mode manual", "psu-mask 1"});
+    EXPECT_FALSE(Find<QCheckBox>("CBoxPSU2")->isChecked());
+    Run("psu 2 error");
+    ASSERT_TRUE(WaitNewLine("POWER SUPPLY 2: ERROR"));
+    EXPECT_EQ(Lamp("ShapePSU2"), ButtonFace());
+    Run("psu 1 error");
+    ASSERT_TRUE(WaitLamp("ShapePSU1", RED));
+}
+
+TEST_F(LivePanel, ModeButtonsSendTheirCommandsAndFollowTheDevice) {
+    Connect({});
+    EXPECT_EQ(ButtonColour(Button("BtnAuto")), GREEN);
+    EXPECT_EQ(ButtonColour(Button("BtnA")), GREEN);
+    QTest::mouseClick(Button("BtnB"), Qt::LeftButton);
+    ASSERT_TRUE(WaitNewLine("[B] -> [OUT] MANUAL"));
+    EXPECT_EQ(NewLines(), (std::vector<QString>{"MODE MANUAL", "[B] -> [OUT] MANUAL"}))
+        << "mode first when both change in one reply";
+    EXPECT_EQ(ButtonColour(Button("BtnB")), GREEN);
+    EXPECT_EQ(ButtonColour(Button("BtnAuto")), QColor(238, 238, 238));
+
+    QTest::mouseClick(Button("BtnB"), Qt::LeftButton);
+    QTest::mouseClick(Button("BtnA"), Qt::LeftButton);
+    QTest::mouseClick(Button("BtnAuto"), Qt::LeftButton);
+    ASSERT_TRUE(WaitWrites(4));
+    const std::vector<Bytes> writes = Writes();
+    EXPECT_EQ(writes[1], (Bytes{0x01, 0x00, 0x80, 0x05, 0x03, 0x01, 0x01, 0x02}))
+        << "the input already on the output is still sent";
+    EXPECT_EQ(writes[2], (Bytes{0x01, 0x00, 0x80, 0x05, 0x03, 0x01, 0x01, 0x01}));
+    EXPECT_EQ(writes[3], (Bytes{0x01, 0x00, 0x80, 0x05, 0x01, 0x02}));
+    ASSERT_TRUE(WaitNewLine("MODE AUTO"));
+}
+
+TEST_F(LivePanel, PowerSupplyAdjustModeSendsTheMaskAndCancelRestoresIt) {
+    Connect();
+    QCheckBox* unit1 = Find<QCheckBox>("CBoxPSU1");
+    QPushButton* mode = Button("BtnPSUmode");
+    QTest::mouseClick(mode, Qt::LeftButton);
+    EXPECT_EQ(mode->text(), "Cancel");
+    EXPECT_TRUE(unit1->isChecked()) << "entering keeps the marks";
+    unit1->setChecked(false);
+    QTest::mouseClick(Button("BtnPSUset"), Qt::LeftButton);
+    ASSERT_TRUE(WaitWrites(1));
+    EXPECT_EQ(Writes()[0], (Bytes{0x01, 0x03, 0x80, 0x05, 0x02, 0x01, 0x02}));
+    ASSERT_TRUE(WaitNewLine("POWER SUPPLY UNIT 2 COTROL: ON"));
+    EXPECT_EQ(NewLines()[0], "Power supply control change");
+    EXPECT_EQ(NewLines()[1], "POWER SUPPLY UNIT 1 COTROL: OFF");
+    EXPECT_EQ(mode->text(), "Cancel") << "Set does not leave adjust mode";
+
+    unit1->setChecked(true);
+    QTest::mouseClick(mode, Qt::LeftButton);
+    EXPECT_EQ(mode->text(), "Adjust Mode");
+    EXPECT_FALSE(unit1->isChecked()) << "restored from what the device holds";
+    EXPECT_FALSE(unit1->isEnabled());
+}
+
+TEST_F(LivePanel, SettingsPageShowsConvertsAndSendsTheDeviceValues) {
+    Connect();
+    EXPECT_EQ(Edit("SEditSyncT")->text(), "1.9");
+    EXPECT_EQ(Edit("SEditLevelV")->text(), "3.5");
+    EXPECT_EQ(Edit("SEditTHRV")->text(), "-40");
+    EXPECT_EQ(Edit("SEditDIFV")->text(), "6");
+    EXPECT_EQ(Edit("SEditTHRT")->text(), "1.5");
+    EXPECT_EQ(Edit("SEditRecT")->text(), "120");
+    EXPECT_FALSE(Edit("SEditSyncT")->isEnabled());
+
+    QTest::mouseClick(Button("BtnSETmode"), Qt::LeftButton);
+    EXPECT_EQ(Button("BtnSETmode")->text(), "Cancel");
+    EXPECT_TRUE(Edit("SEditSyncT")->isEnabled());
+    QTest::mouseClick(Button("BtnSETset"), Qt::LeftButton);
+    ASSERT_TRUE(WaitWrites(1));
+    Bytes example = {0x01, 0x01, 0x80, 0x05, 0x16, 0x01, 0x01, 0x13, 0x00,
+                     0x00, 0x00, 0x00, 0x01, 0x04, 0x14, 0x00, 0x01, 0x15,
+                     0x03, 0x00, 0x00, 0x05, 0x01, 0x00, 0x01, 0x78, 0x00};
+    EXPECT_EQ(Writes()[0], example) << "unedited fields send the device's own values";
+    ASSERT_TRUE(WaitNewLine("[SETTINGS] RECOVERY CONTROL: ON"));
+    EXPECT_EQ(NewLines()[0], "Settings change");
+
+    Type("SEditTHRV", "0");
+    QTest::keyClick(Edit("SEditTHRV"), Qt::Key_Up);
+    EXPECT_EQ(Edit("SEditTHRV")->text(), "0") << "stepping above 0 is refused";
+    Type("SEditTHRV", "20");
+    Type("SEditLevelV", "");
+    Type("SEditSyncT", "");
+    QTest::mouseClick(Button("BtnSETset"), Qt::LeftButton);
+    ASSERT_TRUE(WaitWrites(2));
+    const Bytes second = Writes()[1];
+    EXPECT_EQ(second[6 + 11], 81) << "typed 20 dB";
+    EXPECT_EQ(second[6 + 7], 1) << "an empty level reads as 2.0 dB";
+    EXPECT_EQ(second[6 + 1], 0) << "an empty time reads as 0";
+    EXPECT_EQ(fDevice->State().Settings[11], 81);
+}
+
+TEST_F(LivePanel, CancelRestoresTheFieldsAndJournalsTheSixSwitches) {
+    Connect();
+    QTest::mouseClick(Button("BtnSETmode"), Qt::LeftButton);
+    Type("SEditRecT", "500");
+    Find<QCheckBox>("CBoxRec")->setChecked(false);
+    QTest::mouseClick(Button("BtnSETmode"), Qt::LeftButton);
+    EXPECT_EQ(Edit("SEditRecT")->text(), "120");
+    EXPECT_TRUE(Find<QCheckBox>("CBoxRec")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("CBoxRec")->isEnabled());
+    EXPECT_EQ(NewLines(), (std::vector<QString>{"[SETTINGS] VIDEO SYNC CONTROL: ON",
+                                                "[SETTINGS] VIDEO MOTION CONTROL: OFF",
+                                                "[SETTINGS] VIDEO DIF.LEVEL +THR CONTROL: ON",
+                                                "[SETTINGS] AUDIO THRESHOLD CONTROL: ON",
+                                                "[SETTINGS] AUDIO DIF.LEVEL CONTROL: OFF",
+                                                "[SETTINGS] RECOVERY CONTROL: ON"}));
+    EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(LivePanel, ReportFollowsEachConnectAndDisconnectResetsThePage) {
+    Connect({"mode manual", "check B motion error", "counters reset", "temp 72"});
+    const std::vector<QString> messages = Messages();
+    EXPECT_EQ(messages[0], "Control started");
+    EXPECT_EQ(messages[1].trimmed(), "");
+    EXPECT_EQ(messages[2].trimmed(), "RECOVERY Time: 120 s");
+    EXPECT_TRUE(JournalHas("TEMPERATURE CONTROL: 72C OVERHEAT"));
+    EXPECT_TRUE(JournalHas("Device state"));
+    EXPECT_FALSE(JournalHas("Error control counters:"));
+    EXPECT_FALSE(JournalHas("OVERHEAT 72C")) << "no change line for a device hot at connect";
+
+    ClickConnect();
+    ASSERT_TRUE(WaitStopped());
+    EXPECT_EQ(Edit("SEditLevelV")->text(), "2.0");
+    EXPECT_EQ(Edit("SEditSyncT")->text(), "0.0");
+    EXPECT_FALSE(Find<QCheckBox>("CBoxSync")->isChecked());
+    EXPECT_EQ(Lamp("ShapeTemp"), ButtonFace());
+}
