@@ -1,0 +1,44 @@
+#!/bin/sh
+# Installs the Debian package (as root, on a throw-away machine such as CI), starts the
+# installed station as an ordinary user and checks that its settings land in that user's
+# folder and survive a second start; then removes the package again.
+set -eu
+cd "$(dirname "$0")/.."
+deb=$(./scripts/package.sh)
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >/dev/null
+
+home=$(mktemp -d)
+chown nobody "$home"
+settings="$home/.config/Soft_7710(12)/control7710.dat"
+cleanup() {
+    apt-get remove -y -q control7710 >/dev/null || true
+    rm -rf "$home"
+}
+trap cleanup EXIT
+
+start_station() {
+    runuser -u nobody -- env -i HOME="$home" QT_QPA_PLATFORM=offscreen /usr/bin/control7710 \
+        2>/dev/null &
+    station=$!
+    for _ in $(seq 50); do
+        [ -s "$settings" ] && break
+        sleep 0.1
+    done
+    sleep 0.5
+    kill "$station"
+    wait "$station" || true
+}
+
+for file in /usr/bin/control7710 /usr/bin/control7710-sim /usr/bin/control7710-cli \
+    /usr/share/applications/control7710.desktop \
+    /usr/share/icons/hicolor/scalable/apps/control7710.svg; do
+    [ -e "$file" ] || { echo "package-check: $file was not installed" >&2; exit 1; }
+done
+
+start_station
+grep -q '^ACCESS=1' "$settings" || { echo "package-check: no settings in $settings" >&2; exit 1; }
+printf '[SECMRU]\nADDR0=10.0.0.5\n' >> "$settings"
+start_station
+grep -q '^ADDR0=10.0.0.5' "$settings" || { echo "package-check: settings were lost" >&2; exit 1; }
+[ ! -e /usr/bin/control7710.dat ] || { echo "package-check: settings written to /usr/bin" >&2; exit 1; }
+echo "package-check: installed station keeps its settings in $settings"
