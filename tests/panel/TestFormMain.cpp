@@ -256,11 +256,3 @@ TEST_F(FormFixture, JournalSavesOldestFirstAndErasesOnlyOnYes) {
     fForm->JournalAdd("D");
     EXPECT_TRUE(Button("BtnEraseJ")->isEnabled());
 }
-
-TEST_F(FormFixture, JournalStampsFollowTheLocale) {
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    OpenForm();
-    const QString stamp = fForm->Journal().Line(0).left(17);
-    EXPECT_TRUE(QRegularExpression(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d$)").match(stamp).hasMatch())
-        << stamp.toStdString();
-}

@@ -5,7 +5,7 @@
 #include "SpinEdit.h"
 #include "Widgets.h"
 
-#include <QTabWidget>
+#include <QRegularExpression>
 
 using namespace std::chrono_literals;
 
@@ -277,4 +277,21 @@ TEST_F(LivePanel, ReportFollowsEachConnectAndDisconnectResetsThePage) {
     EXPECT_EQ(Edit("SEditSyncT")->text(), "0.0");
     EXPECT_FALSE(Find<QCheckBox>("CBoxSync")->isChecked());
     EXPECT_EQ(Lamp("ShapeTemp"), ButtonFace());
+}
+
+TEST_F(LivePanel, DecimalCommaLocaleShowsAndReportsWithItsSeparators) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    Connect();
+    EXPECT_EQ(Edit("SEditSyncT")->text(), "1,9");
+    EXPECT_TRUE(JournalHas("VIDEO SYNC Time: 1,9 s"));
+    EXPECT_TRUE(JournalHas("VIDEO DIF.LEVEL Value: 3,5 dB"));
+    const QString stamp = fForm->Journal().Line(0).left(17);
+    EXPECT_TRUE(QRegularExpression(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d$)").match(stamp).hasMatch())
+        << stamp.toStdString();
+
+    QTest::mouseClick(Button("BtnSETmode"), Qt::LeftButton);
+    Type("SEditLevelT", "2,5");
+    QTest::mouseClick(Button("BtnSETset"), Qt::LeftButton);
+    ASSERT_TRUE(WaitWrites(1));
+    EXPECT_EQ(Writes()[0][6 + 8], 25) << "2,5 s in tenths";
 }
