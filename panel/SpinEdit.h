@@ -21,7 +21,6 @@ public:
     // Limits to Min..Max and rewrites the text with the field's decimals.
     void SetValue(double value);
     bool IsEmpty() const;
-    const TSpinEditSpec& Spec() const { return fSpec; }
 
     // Asked with the new value before a step is taken; the step is dropped when it answers
     // false. Unset allows every step.
