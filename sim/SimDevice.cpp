@@ -303,7 +303,8 @@ void TSimDevice::HandlePayload(const TSimBytes& payload) {
     {
         const std::lock_guard lock(fLock);
         fReceived.push_back(TSimRecord{std::chrono::steady_clock::now(), payload});
-        known = AnswerRequest(fScene.State, payload, answer);
+        const TSimBytes asked = fScene.Faults.WrongGroup ? NextGroupRequest(payload) : payload;
+        known = AnswerRequest(fScene.State, asked, answer);
         send = known && TakeAnswer(fScene.Faults, answer.Acknowledgement);
         faults = fScene.Faults;
     }

@@ -19,6 +19,14 @@ void SpoilFrame(const TSimFaults& faults, TSimBytes& frame) {
         frame[frame.size() - 4] ^= 0x01;
 }
 
+// Junk without a frame mark: no two bytes in a row are equal, and none is a mark byte.
+TSimBytes Junk(int count) {
+    TSimBytes junk(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < junk.size(); ++i)
+        junk[i] = static_cast<std::uint8_t>(0x80 | (i & 0x7F));
+    return junk;
+}
+
 } // namespace
 
 bool TakeAnswer(TSimFaults& faults, bool acknowledgement) {
@@ -36,5 +44,7 @@ TSimBytes ReplyFrame(const TSimFaults& faults, TSimBytes payload) {
     frame.resize(static_cast<std::size_t>(
         EncodeFrame(payload.data(), static_cast<int>(payload.size()), frame.data())));
     SpoilFrame(faults, frame);
-    return frame;
+    TSimBytes bytes = Junk(faults.JunkBytes);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    return bytes;
 }

@@ -20,6 +20,10 @@ struct TSimFaults {
     bool WrongHeader = false;
     // Appends one zero byte to the reply payload.
     bool ExtraByte = false;
+    // Answers each read request with the reply of the next group (counters: identity).
+    bool WrongGroup = false;
+    // When above 0: sends this many bytes of junk, holding no frame mark, before each reply.
+    int JunkBytes = 0;
     // When above 0: sends replies one byte at a time, this many milliseconds apart.
     int ByteDelayMs = 0;
     // Waits this many milliseconds before each reply.
@@ -39,5 +43,6 @@ struct TSimScene {
 // Decides whether an answer goes out under the faults, and counts it when it does.
 bool TakeAnswer(TSimFaults& faults, bool acknowledgement);
 
-// The bytes to send for an answer payload: its frame, spoiled as the faults say.
+// The bytes to send for an answer payload: its frame, spoiled as the faults say, after
+// any junk they ask for.
 TSimBytes ReplyFrame(const TSimFaults& faults, TSimBytes payload);

@@ -92,3 +92,15 @@ bool AnswerRequest(TSimState& state, const TSimBytes& request, TSimAnswer& answe
            AnswerAuto(state, request, answer) || AnswerSettings(state, request, answer) ||
            AnswerPower(state, request, answer);
 }
+
+TSimBytes NextGroupRequest(const TSimBytes& request) {
+    constexpr std::size_t count = std::size(READS);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (std::equal(request.begin(), request.end(), READS[i].Request.begin(),
+                       READS[i].Request.end())) {
+            const auto& next = READS[(i + 1) % count].Request;
+            return TSimBytes(next.begin(), next.end());
+        }
+    }
+    return request;
+}

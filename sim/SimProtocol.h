@@ -15,3 +15,7 @@ struct TSimAnswer {
 // Answers one request payload, applying a write to the state first. Returns false, and
 // leaves state and answer alone, for a request the device does not know.
 bool AnswerRequest(TSimState& state, const TSimBytes& request, TSimAnswer& answer);
+
+// The read request of the group after the one request reads (after the counters: the
+// identity), or request itself when it is no read request.
+TSimBytes NextGroupRequest(const TSimBytes& request);

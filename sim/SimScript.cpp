@@ -59,6 +59,7 @@ constexpr TSwitchFault SWITCH_FAULTS[] = {
     {"wrong-header", &TSimFaults::WrongHeader,
      "replies with a wrong length byte in the header (FF FF 10 01 10)"},
     {"extra-byte", &TSimFaults::ExtraByte, "replies with one payload byte too many"},
+    {"wrong-group", &TSimFaults::WrongGroup, "answers each read with the reply of the next group"},
     {"no-ack", &TSimFaults::NoAck, "carries out writes without acknowledging them"},
     {"refuse", &TSimFaults::Refuse, "stops listening, so connections are refused"},
 };
@@ -69,6 +70,8 @@ constexpr TNumberFault NUMBER_FAULTS[] = {
     {"byte-by-byte", &TSimFaults::ByteDelayMs, 0, 60000, "MS",
      "sends each reply one byte at a time, MS apart"},
     {"delay", &TSimFaults::DelayMs, 0, 60000, "MS", "waits MS before each reply"},
+    {"junk", &TSimFaults::JunkBytes, 0, 1048576, "N",
+     "sends N bytes of junk (no frame marks) before each reply"},
 };
 
 constexpr TSettingField SETTING_FIELDS[] = {

@@ -230,7 +230,8 @@ TEST_F(LinkWorkerTest, RefusedConnectStopsWithConnectFailed) {
 }
 
 TEST_F(LinkWorkerTest, WrongRepliesStopAtOnceAsBadFrames) {
-    for (const char* fault : {"fault wrong-header on", "fault extra-byte on"}) {
+    for (const char* fault :
+         {"fault wrong-header on", "fault extra-byte on", "fault wrong-group on"}) {
         SCOPED_TRACE(fault);
         fEvents.Lines.clear();
         Run("fault none");
@@ -242,6 +243,41 @@ TEST_F(LinkWorkerTest, WrongRepliesStopAtOnceAsBadFrames) {
         EXPECT_EQ(fDevice->Received().size(), 1U);
         fDevice->ClearReceived();
     }
+}
+
+TEST_F(LinkWorkerTest, ARepliedWrongGroupStopsTheLinkAndLeavesTheStatusAsItWas) {
+    ConnectAndFinishFirstPass();
+    const TDeviceStatus before = fLink.Status();
+    const std::size_t mark = fEvents.Lines.size();
+    Run("fault wrong-group on");
+    ASSERT_TRUE(WaitForStop(2s));
+
+    Lines stopping;
+    for (const std::string& line : fEvents.Since(mark)) {
+        if (!line.starts_with("LinkStat 1 "))
+            stopping.push_back(line);
+    }
+    EXPECT_EQ(stopping, Lines{"Stop 1002"});
+    EXPECT_EQ(fLink.LastError(), SOCK_ERR_BAD_FRAME);
+    const TDeviceStatus& after = fLink.Status();
+    EXPECT_EQ(after.DeviceName, before.DeviceName);
+    EXPECT_EQ(after.Output, before.Output);
+    EXPECT_EQ(after.VideoSync[0], before.VideoSync[0]);
+    EXPECT_EQ(after.SyncTime, before.SyncTime);
+    EXPECT_EQ(after.Temperature, before.Temperature);
+    EXPECT_EQ(after.SyncCount[0], before.SyncCount[0]);
+}
+
+// More than a receive buffer of junk before every reply: the first read fills up and
+// fails, the retry finds the reply behind the junk, and the next group's read meets the
+// stale reply to the retried request, which stops the link.
+TEST_F(LinkWorkerTest, JunkBeforeEveryReplyStopsTheLinkBeforeAnythingIsDecoded) {
+    Run("fault junk 40000");
+    fLink.Connect("127.0.0.1", fDevice->Port());
+    ASSERT_TRUE(WaitForStop(3s));
+    EXPECT_EQ(fEvents.Lines, (Lines{"LinkStat 6 1", "LinkStat 6 2", "Stop 1002"}));
+    EXPECT_EQ(fLink.LastError(), SOCK_ERR_BAD_FRAME);
+    EXPECT_EQ(fLink.DeviceName(), "");
 }
 
 TEST_F(LinkWorkerTest, BadChecksumsAreRetriedThenStopAsReadFailures) {

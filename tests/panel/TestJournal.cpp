@@ -1,5 +1,7 @@
+#include "FileSizeLimit.h"
 #include "Journal.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -53,6 +55,27 @@ TEST(JournalModel, FailedSaveNamesFileAndReasonAndKeepsTheJournal) {
     EXPECT_TRUE(error.contains(fileName)) << error.toStdString();
     EXPECT_GT(error.size(), fileName.size() + 20) << error.toStdString();
     EXPECT_EQ(journal.Line(0), "A");
+}
+
+TEST(JournalModel, FullDiskFailsTheSaveAndKeepsTheOldFileAndTheJournal) {
+    QTemporaryDir folder;
+    const QString fileName = folder.filePath("j.log");
+    TJournalModel journal;
+    journal.Append("old");
+    QString error;
+    ASSERT_TRUE(journal.SaveTo(fileName, error)) << error.toStdString();
+    for (int i = 0; i < 1000; ++i)
+        journal.Append(QString("line %1 of a journal that outgrows the disk").arg(i));
+    {
+        const FileSizeLimit full(4096);
+        EXPECT_FALSE(journal.SaveTo(fileName, error));
+    }
+    EXPECT_TRUE(error.contains(fileName)) << error.toStdString();
+    EXPECT_EQ(ReadAll(fileName), "old\r\n") << "the old file stays whole";
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"j.log"});
+    EXPECT_EQ(journal.Count(), 1001);
+    ASSERT_TRUE(journal.SaveTo(fileName, error)) << "saves once there is room again";
+    EXPECT_EQ(ReadAll(fileName).count("\r\n"), 1001);
 }
 
 TEST(JournalModel, AMillionLinesAreAddedQuicklyAndReadBackRight) {

@@ -24,6 +24,28 @@ TEST_F(SimFaults, SpoiledRepliesFailTheStationsChecks) {
     EXPECT_EQ(client.Ask(POWER), Hex("01 03 10 06 05 03 01 01 01 23 00"));
 }
 
+TEST_F(SimFaults, WrongGroupAnswersEachReadWithTheNextGroupsReply) {
+    TSimClient client(Device.Port());
+    Run("fault wrong-group");
+    const TSimBytes state = client.Ask(IDENTITY);
+    const TSimBytes identity = client.Ask("01 02 80 06 00");
+    ASSERT_EQ(state.size(), 14U);
+    EXPECT_EQ(TSimBytes(state.begin(), state.begin() + 5), Hex("01 00 10 06 09"));
+    ASSERT_EQ(identity.size(), 22U) << "the counters are followed by the identity";
+    EXPECT_EQ(TSimBytes(identity.begin(), identity.begin() + 5), Hex("FF FF 10 01 11"));
+    EXPECT_EQ(client.Ask("01 00 80 05 01 02"), Hex("01 00 10 70 01 05")) << "writes as usual";
+    EXPECT_EQ(Device.Received()[0].Payload, Hex(IDENTITY)) << "the request as it came";
+}
+
+TEST_F(SimFaults, JunkGoesBeforeEachReplyWithoutAFrameMark) {
+    TSimClient client(Device.Port());
+    Run("fault junk 1000");
+    EXPECT_EQ(client.Ask(POWER), Hex("01 03 10 06 05 03 01 01 01 23"));
+    Run("fault junk 32768");
+    EXPECT_EQ(client.Ask(POWER), TSimBytes());
+    EXPECT_EQ(client.Error, SOCK_ERR_BAD_FRAME) << "a receive buffer full of junk";
+}
+
 TEST_F(SimFaults, SilentAndAnswerFirstLetTheStationTimeOut) {
     {
         TSimClient client(Device.Port());

@@ -54,7 +54,17 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"10.0.0.-1", false, "10.0.0.0"}, AddressCase{"10.0.abc.1", false, "10.0.0.0"},
         AddressCase{"10.0.1.1a", false, "10.0.1.0"}, AddressCase{".1.2.3", false, "0.0.0.0"},
         AddressCase{"10.$.1.2", false, "10.0.0.0"},
-        AddressCase{"10.0.0.4294967297", false, "10.0.0.0"}));
+        AddressCase{"10.0.0.4294967297", false, "10.0.0.0"},
+        // odd bytes: control characters at either end go, any other byte spoils its field
+        AddressCase{"\x01\x1f"
+                    "10.0.0.1\r\n",
+                    true, "10.0.0.1"},
+        AddressCase{"10.0.0.1\x7f", false, "10.0.0.0"},
+        AddressCase{"10.0.0.1\xc2\xa0", false, "10.0.0.0"},
+        AddressCase{"\xef\xbc\x91.2.3.4", false, "0.0.0.0"},
+        AddressCase{"\"10.0.0.1", false, "0.0.0.0"}, AddressCase{"+0x0A.0.0.1", true, "10.0.0.1"},
+        AddressCase{"1.2.3." + std::string(300, '0') + "4", true, "1.2.3.4"},
+        AddressCase{std::string(300, '1'), false, "0.0.0.0"}));
 
 TEST(AddressText, ComparesAndFormatsValues) {
     EXPECT_TRUE(SameAddress(AddressValue("10.0.0.1"), AddressValue("010.000.000.001")));

@@ -139,6 +139,21 @@ TEST(FrameCodec, RejectsMalformedFrames) {
     }
 }
 
+TEST(FrameCodec, AnEscapeLeadTakesOnlyTheEightShiftedValuesAfterIt) {
+    for (int second = 0; second < 256; ++second) {
+        SCOPED_TRACE(second);
+        const Bytes body{0x04, static_cast<std::uint8_t>(second), 0x41};
+        const bool valid = second >= 0x0C && second <= 0x13;
+        Bytes payload;
+        // A broken pair fails whether it would count as one byte or as two.
+        EXPECT_EQ(Decode(Wrap(0x82, 0x80, body), payload), valid);
+        if (valid) {
+            EXPECT_EQ(payload, (Bytes{static_cast<std::uint8_t>(second - 0x08), 0x41}));
+        }
+        EXPECT_FALSE(Decode(Wrap(0x83, 0x80, body), payload));
+    }
+}
+
 TEST(FrameCodec, ReadsTheLengthFromTheLowSevenBitsOfEachByte) {
     const Bytes body = Hex("01 00 80 04 0E 00");
     const Bytes long_(200, 0x41); // 200 = 1 * 128 + 0x48
@@ -287,6 +302,41 @@ TEST_F(FrameLink, GivesUpWhenTheReceiveBufferFillsWithoutAFrame) {
         EXPECT_EQ(error, SOCK_ERR_BAD_FRAME);
         SocketShutdown(link.client); // unblocks a writer that still has bytes to give
         writer.join();
+    }
+}
+
+// Lengths near the 14-bit limit, each frame sent whole on a connection of its own.
+TEST_F(FrameLink, TakesEveryLengthTheLengthFieldCanCarryAndNoMore) {
+    const auto frameOf = [](int declared, const Bytes& body) {
+        return Wrap(static_cast<std::uint8_t>(0x80 | (declared & 0x7F)),
+                    static_cast<std::uint8_t>(0x80 | ((declared >> 7) & 0x7F)), body);
+    };
+    Bytes escaped;
+    for (int i = 0; i < 16383; ++i)
+        escaped.insert(escaped.end(), {0x04, 0x0D});
+    const auto receiveOnNewLink = [&](const Bytes& frame) {
+        LoopbackPair link;
+        EXPECT_TRUE(link.Connected());
+        std::thread writer([&] { WriteAll(link.server, frame.data(), frame.size()); });
+        const bool ok = Receive(5000, link.client);
+        SocketShutdown(link.client);
+        writer.join();
+        return ok;
+    };
+    for (const int declared : {16380, 16381, 16382, 16383}) {
+        SCOPED_TRACE(declared);
+        EXPECT_TRUE(
+            receiveOnNewLink(frameOf(declared, Bytes(static_cast<std::size_t>(declared), 0x41))));
+        EXPECT_EQ(Payload(), Bytes(static_cast<std::size_t>(declared), 0x41));
+    }
+    const std::pair<const char*, Bytes> tooLong[] = {
+        {"16384 bytes, the length field wrapped to 0", frameOf(0, Bytes(16384, 0x41))},
+        {"16384 bytes declared as 16383", frameOf(16383, Bytes(16384, 0x41))},
+        {"16383 escaped bytes, more than the buffer holds", frameOf(16383, escaped)},
+    };
+    for (const auto& [name, frame] : tooLong) {
+        EXPECT_FALSE(receiveOnNewLink(frame)) << name;
+        EXPECT_EQ(error, SOCK_ERR_BAD_FRAME) << name;
     }
 }
 
