@@ -156,7 +156,8 @@ std::vector<TSimRecord> TSimDevice::Received() const {
 
 void TSimDevice::ClearReceived() {
     const std::lock_guard lock(fLock);
-    fReceived.clear();
+    // The memory goes too, so that a long test that clears now and then keeps none of it.
+    fReceived = std::vector<TSimRecord>();
 }
 
 bool TSimDevice::WaitUntil(const std::function<bool(const std::vector<TSimRecord>&)>& done,

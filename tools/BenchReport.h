@@ -1,0 +1,32 @@
+#pragma once
+
+// The benchmark's output: one line per figure as soon as it is measured, the goal it is
+// held to where there is one, and a last line that sums up the goals.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Something that keeps the benchmark from measuring at all: the simulator or the link
+// failing, a helper process not starting. Never a missed goal.
+class TBenchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// printf-style formatting into a string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+class TBenchReport {
+public:
+    // A figure without a goal.
+    void Figure(const std::string& name, const std::string& text);
+    // A figure held to a goal, e.g. goal "p99 < 12 ms".
+    void Goal(const std::string& name, const std::string& text, const std::string& goal, bool met);
+    // "summary: all 8 goals met" or "summary: 2 of 8 goals missed: NAME, NAME".
+    void Summary() const;
+
+private:
+    int fGoals = 0;
+    std::vector<std::string> fMissed;
+};
