@@ -17,7 +17,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>

@@ -18,7 +18,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QListView;
+class QTreeView;
 class QPushButton;
 class QTabWidget;
 class TJournalModel;
@@ -187,7 +187,7 @@ private:
     TSpinEdit* SEditRecT = nullptr;
     QPushButton* BtnSETmode = nullptr;
     QPushButton* BtnSETset = nullptr;
-    QListView* LBoxJ = nullptr;
+    QTreeView* LBoxJ = nullptr;
     QPushButton* BtnSaveJ = nullptr;
     QPushButton* BtnEraseJ = nullptr;
 };

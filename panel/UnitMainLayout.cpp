@@ -10,12 +10,12 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListView>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -54,11 +54,14 @@ void ColourCaption(QGroupBox* group) {
     group->setPalette(palette);
 }
 
+// Keeps the application's text colours in every state, so disabled widgets still grey out.
 void KeepPlainText(QWidget* widget) {
     QPalette palette = widget->palette();
     const QPalette plain = QApplication::palette();
-    palette.setColor(QPalette::WindowText, plain.color(QPalette::WindowText));
-    palette.setColor(QPalette::Text, plain.color(QPalette::Text));
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        for (const auto role : {QPalette::WindowText, QPalette::Text})
+            palette.setColor(group, role, plain.color(group, role));
+    }
     widget->setPalette(palette);
 }
 
@@ -298,11 +301,16 @@ void TFormMain::CreateSettingsPage(QWidget* page) {
 
 void TFormMain::CreateJournalArea() {
     MakeLabel(PanelBack, "LabelJournal", "Journal", QPoint(8, 579), 473);
-    LBoxJ = Named(new QListView(PanelBack), "LBoxJ");
+    // A one-column tree view with uniform rows: unlike a list view it does not lay out
+    // every row again when a line is added, which counts at a million lines.
+    LBoxJ = Named(new QTreeView(PanelBack), "LBoxJ");
     LBoxJ->setGeometry(8, 600, 473, 137);
     LBoxJ->setFont(JournalFont());
     LBoxJ->setModel(fJournal.get());
-    LBoxJ->setUniformItemSizes(true);
+    LBoxJ->setHeaderHidden(true);
+    LBoxJ->setRootIsDecorated(false);
+    LBoxJ->setItemsExpandable(false);
+    LBoxJ->setUniformRowHeights(true);
     LBoxJ->setItemDelegate(new TRowHeightDelegate(LBoxJ));
     LBoxJ->setSelectionMode(QAbstractItemView::SingleSelection);
     LBoxJ->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -6,9 +6,9 @@
 #include "UnitMain.h"
 #include "UnitThread.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
-#include <QListView>
 #include <QTemporaryDir>
 #include <chrono>
 #include <malloc.h>
@@ -146,7 +146,7 @@ private:
 void ReportShowNewest(TJournalModel& journal, TBenchReport& report) {
     QTemporaryDir folder;
     TFormMain form((folder.path() + "/control7710.dat").toStdString());
-    auto* view = form.findChild<QListView*>("LBoxJ");
+    auto* view = form.findChild<QAbstractItemView*>("LBoxJ");
     if (view == nullptr)
         throw TBenchError("the window has no journal view");
     view->setModel(&journal);
