@@ -44,9 +44,9 @@ int CommandOf(std::uint8_t selector) {
 void CheckPollReply(int group, const std::uint8_t* reply, int length) {
     if (!AcceptPollReply(group, reply, length))
         return;
-    const TGroupSpec& spec = GroupSpec(group);
-    Expect(length == HEADER_SIZE + spec.PayloadLength &&
-               std::equal(spec.ReplyHeader.begin(), spec.ReplyHeader.end(), reply),
+    const TGroupSpec& layout = GroupSpec(group);
+    Expect(length == HEADER_SIZE + layout.PayloadLength &&
+               std::equal(layout.ReplyHeader.begin(), layout.ReplyHeader.end(), reply),
            "a poll reply was accepted with a wrong header or length");
 }
 

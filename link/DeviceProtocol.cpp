@@ -64,9 +64,9 @@ bool BuildWriteRequest(int command, std::int32_t argument, const TSettingsBlock&
 }
 
 bool AcceptPollReply(int group, const std::uint8_t* reply, int length) {
-    const TGroupSpec& spec = GroupSpec(group);
-    return length == HEADER_SIZE + spec.PayloadLength &&
-           std::equal(spec.ReplyHeader.begin(), spec.ReplyHeader.end(), reply);
+    const TGroupSpec& layout = GroupSpec(group);
+    return length == HEADER_SIZE + layout.PayloadLength &&
+           std::equal(layout.ReplyHeader.begin(), layout.ReplyHeader.end(), reply);
 }
 
 bool AcceptWriteReply(const TWriteRequest& request, const std::uint8_t* reply, int length) {

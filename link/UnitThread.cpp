@@ -186,11 +186,11 @@ private:
 
     // One request and its reply, with retries; true when the group's payload arrived.
     bool PollGroup(int group) {
-        const TGroupSpec& spec = GroupSpec(group);
+        const TGroupSpec& layout = GroupSpec(group);
         int timeouts = 0;
         int failures = 0;
         while (!Stopping()) {
-            if (!Send(spec.Request.data(), HEADER_SIZE))
+            if (!Send(layout.Request.data(), HEADER_SIZE))
                 return false;
             int length = 0;
             if (ReceiveFrame(fLink.fSocket, fReply, length, LINK_TIMEOUT_MS))

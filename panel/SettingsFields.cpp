@@ -83,8 +83,8 @@ double FieldFromRaw(TSettingField field, int raw) {
 }
 
 double LimitToField(TSettingField field, double value) {
-    const TSpinEditSpec& spec = FieldSpec(field);
-    return std::clamp(value, spec.Min, spec.Max);
+    const TSpinEditSpec& range = FieldSpec(field);
+    return std::clamp(value, range.Min, range.Max);
 }
 
 int RawSetting(const TDeviceStatus& s, TSettingField field) {

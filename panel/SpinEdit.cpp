@@ -43,9 +43,9 @@ QValidator::State CheckNumberText(QStringView text, QStringView point, bool deci
 
 } // namespace
 
-TSpinEdit::TSpinEdit(const TSpinEditSpec& spec, QWidget* parent)
-    : QAbstractSpinBox(parent), fSpec(spec) {
-    SetValue(spec.Initial);
+TSpinEdit::TSpinEdit(const TSpinEditSpec& range, QWidget* parent)
+    : QAbstractSpinBox(parent), fSpec(range) {
+    SetValue(range.Initial);
     connect(lineEdit(), &QLineEdit::textEdited, this, &TSpinEdit::Edited);
     connect(this, &QAbstractSpinBox::editingFinished, this, &TSpinEdit::Commit);
 }

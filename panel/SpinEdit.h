@@ -13,7 +13,7 @@ class TSpinEdit : public QAbstractSpinBox {
     Q_OBJECT
 
 public:
-    explicit TSpinEdit(const TSpinEditSpec& spec, QWidget* parent = nullptr);
+    explicit TSpinEdit(const TSpinEditSpec& range, QWidget* parent = nullptr);
 
     // Empty text reads as Blank, text that is not a number as Min, anything else as the
     // number, even outside Min..Max while the operator is still typing.

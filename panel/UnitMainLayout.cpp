@@ -107,8 +107,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, 
     return button;
 }
 
-TSpinEdit* MakeSpinEdit(QWidget* parent, const char* name, const TSpinEditSpec& spec, QPoint at) {
-    auto* edit = Named(new TSpinEdit(spec, parent), name);
+TSpinEdit* MakeSpinEdit(QWidget* parent, const char* name, const TSpinEditSpec& range, QPoint at) {
+    auto* edit = Named(new TSpinEdit(range, parent), name);
     KeepPlainText(edit);
     edit->setGeometry(at.x(), at.y(), 65, 21);
     return edit;

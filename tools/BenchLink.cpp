@@ -72,9 +72,9 @@ double MeanPauseMs(int count) {
 // One poll request of the cycle's n-th group and its reply, checked as the link checks it.
 bool Exchange(TSocket socket, int n, TSwBuffer& reply) {
     const int group = GROUP_STATE + n % POLLS_PER_CYCLE;
-    const TGroupSpec& spec = GroupSpec(group);
+    const TGroupSpec& layout = GroupSpec(group);
     int length = 0;
-    return SendFrame(socket, spec.Request.data(), HEADER_SIZE, LINK_TIMEOUT_MS) &&
+    return SendFrame(socket, layout.Request.data(), HEADER_SIZE, LINK_TIMEOUT_MS) &&
            ReceiveFrame(socket, reply, length, LINK_TIMEOUT_MS) &&
            AcceptPollReply(group, reply.data(), length);
 }

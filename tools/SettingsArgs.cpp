@@ -87,9 +87,9 @@ std::string SettingArgsHelp() {
     for (const TSwitchArg& arg : SWITCHES)
         help += std::string("  ") + arg.Name + "=on|off\n";
     for (const TFieldArg& arg : FIELDS) {
-        const TSpinEditSpec& spec = FieldSpec(arg.Field);
+        const TSpinEditSpec& limits = FieldSpec(arg.Field);
         char range[96];
-        std::snprintf(range, sizeof range, "  %s=%g..%g %s\n", arg.Name, spec.Min, spec.Max,
+        std::snprintf(range, sizeof range, "  %s=%g..%g %s\n", arg.Name, limits.Min, limits.Max,
                       arg.Unit);
         help += range;
     }

@@ -96,8 +96,8 @@ TEST(SettingsFields, ConversionsRoundHalvesToEvenAndRespectTheFieldLimits) {
     EXPECT_EQ(FieldFromRaw(F::AudioLevelValue, 5), 6);
     for (F field : {F::SyncTime, F::LevelValue, F::ThresholdValue, F::ThresholdTime,
                     F::AudioLevelValue, F::RecoveryTime}) {
-        const TSpinEditSpec& spec = FieldSpec(field);
-        for (int raw = FieldToRaw(field, spec.Min); raw <= FieldToRaw(field, spec.Max); ++raw)
+        const TSpinEditSpec& range = FieldSpec(field);
+        for (int raw = FieldToRaw(field, range.Min); raw <= FieldToRaw(field, range.Max); ++raw)
             ASSERT_EQ(FieldToRaw(field, FieldFromRaw(field, raw)), raw)
                 << static_cast<int>(field) << " raw " << raw;
     }
