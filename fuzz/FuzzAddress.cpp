@@ -5,24 +5,13 @@
 // to itself; the value with leading zeros parses to the same value too; the socket
 // layer reads the normal form to the same address in network byte order.
 
+#include "FuzzCheck.h"
 #include "NBSockets30.h"
 #include "UnitProc.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace {
-
-void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_address: %s\n", what);
-    std::abort();
-}
-
-void Expect(bool condition, const char* what) {
-    if (!condition)
-        Fail(what);
-}
 
 std::uint32_t NetworkOrder(const TAddressValue& value) {
     return static_cast<std::uint32_t>(value[0]) | static_cast<std::uint32_t>(value[1]) << 8 |

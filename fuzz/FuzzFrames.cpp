@@ -12,11 +12,10 @@
 // ReceiveFrame must give what one look at the whole stream finds: the first frame in the
 // bytes one call can hold, decoded, or the error for its absence.
 
+#include "FuzzCheck.h"
 #include "NBSockets30.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -43,11 +42,6 @@ struct TOutcome {
     int Error = 0;
     Bytes Payload;
 };
-
-void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_frames: %s\n", what);
-    std::abort();
-}
 
 void RepeatPastOneBuffer(Bytes& stream) {
     const Bytes once = stream;

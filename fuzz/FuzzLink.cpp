@@ -11,27 +11,16 @@
 // must lie in the range its lamp or field expects.
 
 #include "DeviceProtocol.h"
+#include "FuzzCheck.h"
 #include "Notification.h"
 #include "UnitThread.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr std::size_t RECORD_SIZE = 1 + MAX_GROUP_PAYLOAD;
-
-void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_link: %s\n", what);
-    std::abort();
-}
-
-void Expect(bool condition, const char* what) {
-    if (!condition)
-        Fail(what);
-}
 
 int GroupOf(std::uint8_t selector) {
     return (selector & 7) % GROUP_COUNT + 1;

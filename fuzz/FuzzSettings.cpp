@@ -6,10 +6,9 @@
 // succeed, the keys must read back from a fresh load, and a key that was not written must
 // keep its value.
 
+#include "FuzzCheck.h"
 #include "IniFile.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,16 +18,6 @@
 namespace {
 
 std::filesystem::path folder;
-
-void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_settings: %s\n", what);
-    std::abort();
-}
-
-void Expect(bool condition, const char* what) {
-    if (!condition)
-        Fail(what);
-}
 
 void RemoveFolder() {
     std::error_code ignored;
