@@ -367,17 +367,17 @@ void TFormMain::JournalAdd(const QString& message) {
 }
 
 void TFormMain::JournalChange(const QString& message) {
-    if (!FullRefresh)
+    if (!fLink->FullRefresh)
         JournalAdd(message);
 }
 
 void TFormMain::JournalReport(const QString& message) {
-    if (FullRefresh)
+    if (fLink->FullRefresh)
         JournalAdd(message);
 }
 
 void TFormMain::JournalReportMore(const QString& text) {
-    if (FullRefresh)
+    if (fLink->FullRefresh)
         JournalInsert(ContinuationLine(text));
 }
 

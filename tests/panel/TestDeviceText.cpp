@@ -22,7 +22,7 @@ const TSettingsBlock EXAMPLE_BLOCK = {0x01, 0x13, 0x00, 0x00, 0x00, 0x00, 0x01,
 class KnownDevice {
 public:
     explicit KnownDevice(const std::string& name = "7710/12") {
-        FullRefresh = true;
+        Link.FullRefresh = true;
         TSwNotification identity(WM_SW_GROUP + GROUP_IDENTITY, 0);
         std::copy(name.begin(), name.end(), identity.Payload.begin());
         Link.HandleNotification(identity);
