@@ -52,7 +52,7 @@ TDeviceWatch::~TDeviceWatch() = default;
 
 void TDeviceWatch::Start() {
     fFirstPass = true;
-    // MINCYCLE fLink.SetMinCyclePeriod(fCyclePeriod);
+    fLink.SetMinCyclePeriod(fCyclePeriod);
     fLink.Connect(fTarget.Address, fTarget.Port);
 }
 
