@@ -12,26 +12,10 @@ struct TWatchedCheck {
     int (TSwObject::*State)(int) const;
 };
 
-bool IsSwitchedOn(const TSwObject& link, TCheck check) {
-    const TDeviceStatus& s = link.Status();
-    switch (check) {
-    case TCheck::Sync:
-        return s.SyncControl;
-    case TCheck::Motion:
-        return s.MotionControl;
-    case TCheck::VideoLevel:
-        return s.VideoLevelControl;
-    case TCheck::AudioLeft:
-    case TCheck::AudioRight:
-        return s.ThresholdControl || s.AudioLevelControl;
-    }
-    return false;
-}
-
 // The watched checks: video ones only on devices that analyse video.
 std::vector<TWatchedCheck> WatchedChecks(const TSwObject& link) {
     std::vector<TWatchedCheck> checks;
-    if (link.DeviceName().find("7710") != std::string::npos) {
+    if (AnalysesVideo(link.DeviceName())) {
         checks.push_back({TCheck::Sync, &TSwObject::VideoSync});
         checks.push_back({TCheck::Motion, &TSwObject::VideoMotion});
         checks.push_back({TCheck::VideoLevel, &TSwObject::VideoLevel});
@@ -63,7 +47,7 @@ private:
 void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
     const int onAir = link.Output() == INPUT_B ? INPUT_B : INPUT_A;
     for (const TWatchedCheck& watched : WatchedChecks(link)) {
-        if (!IsSwitchedOn(link, watched.Check))
+        if (!CheckSwitchedOn(link.Status(), watched.Check))
             continue;
         for (int input = INPUT_A; input <= INPUT_B; ++input) {
             if ((link.*watched.State)(input) != STATE_ERROR)
@@ -87,6 +71,25 @@ void JudgePower(const TSwObject& link, TVerdict& verdict) {
 }
 
 } // namespace
+
+bool AnalysesVideo(const std::string& deviceName) {
+    return deviceName.find("7710") != std::string::npos;
+}
+
+bool CheckSwitchedOn(const TDeviceStatus& s, TCheck check) {
+    switch (check) {
+    case TCheck::Sync:
+        return s.SyncControl;
+    case TCheck::Motion:
+        return s.MotionControl;
+    case TCheck::VideoLevel:
+        return s.VideoLevelControl;
+    case TCheck::AudioLeft:
+    case TCheck::AudioRight:
+        return s.ThresholdControl || s.AudioLevelControl;
+    }
+    return false;
+}
 
 TCheckResult EvaluateDevice(const TSwObject& link) {
     TVerdict verdict;
