@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -66,9 +67,8 @@ public:
         std::vector<TTarget> targets;
         if (!ReadTargets(targets, true))
             return EXIT_BAD_START;
-        std::unique_ptr<TWebServer> server;
         try {
-            server =
+            fServer =
                 std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry,
                                              QCoreApplication::applicationVersion().toStdString());
         } catch (const std::runtime_error& error) {
@@ -85,7 +85,7 @@ public:
              "",
              "start",
              "Listening",
-             {{"address", ListenText(*server)}, {"devices", std::to_string(targets.size())}}});
+             {{"address", ListenText(*fServer)}, {"devices", std::to_string(targets.size())}}});
         fFleet->Apply(targets);
         const int status = QCoreApplication::exec();
         fFleet.reset();
@@ -151,6 +151,9 @@ private:
              "shutdown",
              "Stopping on " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM"),
              {{"devices", std::to_string(fFleet->Size())}}});
+        // The server's threads take up to a second to end, the links up to one
+        // exchange time-out: both at once.
+        std::jthread serverStop([this] { fServer.reset(); });
         fFleet->StopAll();
         QCoreApplication::exit(0);
     }
@@ -171,6 +174,7 @@ private:
     std::FILE* fErr;
     std::shared_ptr<prometheus::Registry> fRegistry;
     TMetricFamilies fFamilies;
+    std::unique_ptr<TWebServer> fServer;
     std::unique_ptr<TFleet> fFleet;
 };
 
