@@ -94,7 +94,7 @@ TCheckResult EvaluateDevice(const TSwObject& link) {
     JudgePower(link, verdict);
     const std::string temperature =
         link.TempValid() ? ", " + std::to_string(link.Temperature()) + "C" : "";
-    return verdict.Result(Latin1ToUtf8(link.DeviceName()) + ": " +
+    return verdict.Result(PrintableDeviceText(link.DeviceName()) + ": " +
                           OutputLine(link.Output(), link.AutoMode()) + temperature);
 }
 

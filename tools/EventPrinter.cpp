@@ -42,7 +42,8 @@ std::string Counters(const TSwObject& link) {
 }
 
 const TPlainEvent PLAIN_EVENTS[] = {
-    {&TSwObject::OnDeviceName, "DeviceName", [](const TSwObject& l) { return l.DeviceName(); }},
+    {&TSwObject::OnDeviceName, "DeviceName",
+     [](const TSwObject& l) { return PrintableDeviceText(l.DeviceName()); }},
     {&TSwObject::OnOutput, "Output",
      [](const TSwObject& l) { return std::string(l.Output() == INPUT_B ? "B" : "A"); }},
     {&TSwObject::OnAutoMode, "AutoMode",

@@ -205,6 +205,17 @@ TEST(DeviceCheck, VerdictDependsOnWhichInputIsOnTheOutput) {
     EXPECT_EQ(EvaluateDevice(device.Link).Summary, "CRITICAL - OVERHEAT 70C");
 }
 
+TEST(DeviceReport, ControlCharactersOfTheNameCannotMakeALineOfTheirOwn) {
+    KnownDevice device("\r\nOVERHEAT 99C");
+    device.Counters({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const Lines texts =
+        Texts(DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), "."));
+    ASSERT_GE(texts.size(), 3U);
+    EXPECT_EQ(texts[2], "Name: \\x0d\\x0aOVERHEAT 99C");
+    device.Power({0x03, 1, 1, 1, 40});
+    EXPECT_EQ(EvaluateDevice(device.Link).Summary.find('\n'), std::string::npos);
+}
+
 TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
     KnownDevice device("AUDIO SWITCH");
     device.Power({0x03, 1, 1, 1, 40});
