@@ -2,6 +2,7 @@
 
 #include <array>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -11,13 +12,19 @@ namespace {
 
 constexpr int SMALLEST_PIPE = 4096;
 
+// The program built with the tests, or the one CONTROL7710_CLI names.
+const char* CliPath() {
+    const char* given = std::getenv("CONTROL7710_CLI");
+    return given != nullptr ? given : CLI_PATH;
+}
+
 void ExecCli(const std::vector<std::string>& args) {
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(CLI_PATH));
+    argv.push_back(const_cast<char*>(CliPath()));
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    ::execv(CLI_PATH, argv.data());
+    ::execv(CliPath(), argv.data());
     ::_exit(127);
 }
 
@@ -69,7 +76,9 @@ TCliResult TCliProcess::Finish(std::chrono::milliseconds timeout) {
     const auto end = fStart + timeout;
     bool outOpen = !fStalled;
     bool errOpen = true;
-    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < end) {
+    while (outOpen || errOpen) {
+        if (std::chrono::steady_clock::now() >= end)
+            ::kill(fPid, SIGKILL);
         std::array<pollfd, 2> fds{pollfd{outOpen ? fOut : -1, POLLIN, 0},
                                   pollfd{errOpen ? fErr : -1, POLLIN, 0}};
         if (::poll(fds.data(), fds.size(), 20) <= 0)
@@ -80,11 +89,7 @@ TCliResult TCliProcess::Finish(std::chrono::milliseconds timeout) {
             errOpen = Drain(fErr, result.Err);
     }
     int status = 0;
-    while (::waitpid(fPid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= end)
-            ::kill(fPid, SIGKILL);
-        ::usleep(2000);
-    }
+    ::waitpid(fPid, &status, 0);
     result.Took = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - fStart);
     fPid = -1;

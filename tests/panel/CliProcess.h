@@ -26,7 +26,8 @@ public:
     TCliProcess& operator=(const TCliProcess&) = delete;
 
     pid_t Pid() const { return fPid; }
-    // Reads both streams to their end and waits for the program; kills it after timeout.
+    // Reads both streams to their end and waits for the program; kills it once timeout has
+    // passed since its start.
     TCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
 private:

@@ -5,9 +5,15 @@
 #include "CliProcess.h"
 #include "SimDevice.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <atomic>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -16,12 +22,14 @@ namespace {
 // A simulated device on a port of its own on loopback.
 class Device {
 public:
-    explicit Device(const std::string& name = "7710/12 SIM", int temperature = 35) {
+    explicit Device(const std::string& name = "7710/12 SIM", int temperature = 35,
+                    bool silent = false) {
         TSimOptions options;
         options.Address = "127.0.0.1";
         options.Port = 0;
         options.Scene.State.Name = name;
         options.Scene.State.Temperature = temperature;
+        options.Scene.Faults.Silent = silent;
         fDevice = std::make_unique<TSimDevice>(options);
         EXPECT_TRUE(fDevice->Start());
     }
@@ -133,24 +141,25 @@ std::string PrintableName(const std::string& name) {
 } // namespace
 
 TEST(CliDeviceText, EveryByteOfTheDeviceNameReachesTheTerminalEscapedAndReversible) {
-    // The device serves one station at a time: events and watch get a device each, and
-    // report and check follow events on its device once it has ended.
+    // The device serves one station at a time: events, watch and check get a device each,
+    // and report follows events on its device once it has ended.
     const std::vector<std::string> names = EveryByteInNames();
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<std::unique_ptr<TCliProcess>> runs;
     for (const std::string& name : names) {
-        for (const char* command : {"events", "watch"}) {
+        for (const char* command : {"events", "watch", "check"}) {
             devices.push_back(std::make_unique<Device>(name));
-            runs.push_back(std::make_unique<TCliProcess>(std::vector<std::string>{
-                command, "127.0.0.1", "--port", devices.back()->Port(), "--seconds", "3"}));
+            runs.push_back(std::make_unique<TCliProcess>(
+                std::vector<std::string>{command, "127.0.0.1", "--port", devices.back()->Port(),
+                                         command == std::string("check") ? "-t" : "--seconds",
+                                         command == std::string("check") ? "10" : "4"}));
         }
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const TCliResult event = runs[2 * i]->Finish();
-        const TCliResult watch = runs[2 * i + 1]->Finish();
-        const std::string port = devices[2 * i]->Port();
-        const TCliResult report = RunCli({"report", "127.0.0.1", "--port", port});
-        const TCliResult check = RunCli({"check", "127.0.0.1", "--port", port});
+        const TCliResult event = runs[3 * i]->Finish();
+        const TCliResult watch = runs[3 * i + 1]->Finish();
+        const TCliResult check = runs[3 * i + 2]->Finish();
+        const TCliResult report = RunCli({"report", "127.0.0.1", "--port", devices[3 * i]->Port()});
         for (const TCliResult* run : {&report, &check, &event, &watch}) {
             EXPECT_EQ(FirstControl(run->Out), "") << "name " << i << ": " << run->Out;
             EXPECT_EQ(FirstControl(run->Err), "") << "name " << i << ": " << run->Err;
@@ -158,6 +167,179 @@ TEST(CliDeviceText, EveryByteOfTheDeviceNameReachesTheTerminalEscapedAndReversib
         EXPECT_EQ(Unescape(AfterMarker(report.Out, "Name: ")), names[i]) << report.Out;
         EXPECT_EQ(Unescape(AfterMarker(watch.Out, "Name: ")), names[i]) << watch.Out;
         EXPECT_EQ(Unescape(AfterMarker(event.Out, "DeviceName ")), names[i]) << event.Out;
-        EXPECT_NE(check.Out.find(PrintableName(names[i])), std::string::npos) << check.Out;
+        EXPECT_NE(check.Out.find(PrintableName(names[i])), std::string::npos)
+            << check.Out << check.Err;
+    }
+}
+
+namespace {
+
+// Changes a check of the device back and forth as fast as it takes commands, so that
+// watch has a change line to print at every poll cycle.
+class Flicker {
+public:
+    explicit Flicker(TSimDevice& device)
+        : fThread([this, &device] {
+              while (!fStop) {
+                  device.Execute("check B sync error");
+                  std::this_thread::sleep_for(2ms);
+                  device.Execute("check B sync ok");
+                  std::this_thread::sleep_for(2ms);
+              }
+          }) {}
+    ~Flicker() {
+        fStop = true;
+        fThread.join();
+    }
+
+private:
+    std::atomic<bool> fStop{false};
+    std::thread fThread;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+TEST(CliStalledOutput, SignalsEndWatchWithinASecondWhateverItsOutputDoes) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Device device;
+        Flicker flicker(device.Sim());
+        TCliProcess watch({"watch", "127.0.0.1", "--port", device.Port()}, true);
+        ASSERT_TRUE(device.Sim().WaitStation(true, 3s));
+        std::this_thread::sleep_for(1500ms); // far more lines than the pipe holds
+        ::kill(watch.Pid(), signal);
+        const auto sent = std::chrono::steady_clock::now();
+        const TCliResult result = watch.Finish(10s);
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
+        EXPECT_EQ(result.Status, 74) << "output was lost: " << result.Err;
+        EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
+        EXPECT_NE(result.Err.find("not written: standard output was not read"), std::string::npos)
+            << result.Err;
+    }
+}
+
+TEST(CliStalledOutput, TheTimeLimitEndsWatchWithinASecondWhateverItsOutputDoes) {
+    Device device;
+    Flicker flicker(device.Sim());
+    TCliProcess watch({"watch", "127.0.0.1", "--port", device.Port(), "--seconds", "2"}, true);
+    const TCliResult result = watch.Finish(10s);
+    EXPECT_LT(result.Took, 3s);
+    EXPECT_EQ(result.Status, 74) << result.Err;
+    EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
+}
+
+TEST(CliCheck, TemperatureLimitsDecideAndThePerformanceDataFollowsTheStatusLine) {
+    Device device("7710/12 SIM", 45);
+    const TCliResult warm =
+        RunCli({"check", "-H", "127.0.0.1", "-p", device.Port(), "-w", "40", "-c", "50"});
+    EXPECT_EQ(warm.Status, 1) << warm.Out;
+    ASSERT_EQ(Lines(warm.Out).size(), 1U) << warm.Out;
+    EXPECT_TRUE(warm.Out.starts_with("SWITCH WARNING - ")) << warm.Out;
+    EXPECT_NE(warm.Out.find("|temperature=45;40;50;0;255 psu1=1;;;0;3 psu2=1;;;0;3 output=1;;;1;2 "
+                            "auto=1;;;0;1 cycles="),
+              std::string::npos)
+        << warm.Out;
+    EXPECT_EQ(warm.Out.find("cycles=U"), std::string::npos) << "measured within the time";
+
+    const TCliResult defaults = RunCli({"check", "127.0.0.1", "--port", device.Port()});
+    EXPECT_EQ(defaults.Status, 0) << defaults.Out;
+    EXPECT_TRUE(defaults.Out.starts_with("SWITCH OK - 7710/12 SIM: ")) << defaults.Out;
+    EXPECT_NE(defaults.Out.find("|temperature=45;60;70;"), std::string::npos) << defaults.Out;
+
+    const TCliResult hot =
+        RunCli({"check", "-H", "127.0.0.1", "-p", device.Port(), "-w", "30", "-c", "45"});
+    EXPECT_EQ(hot.Status, 2) << hot.Out;
+    EXPECT_TRUE(hot.Out.starts_with("SWITCH CRITICAL - OVERHEAT 45C|")) << hot.Out;
+}
+
+TEST(CliCheck, TheWholeRunEndsWithinItsTimeAndUnreachableIsCritical) {
+    Device silent("7710/12 SIM", 35, true);
+    const TCliResult late = RunCli({"check", "-H", "127.0.0.1", "-p", silent.Port(), "-t", "1"});
+    EXPECT_EQ(late.Status, 2);
+    EXPECT_EQ(late.Out, "SWITCH CRITICAL - timeout after 1 s\n");
+    EXPECT_LT(late.Took, 1500ms);
+
+    const std::string closedPort = silent.Port();
+    silent.Sim().Stop();
+    const TCliResult refused = RunCli({"check", "-H", "127.0.0.1", "-p", closedPort});
+    EXPECT_EQ(refused.Status, 2);
+    EXPECT_EQ(refused.Out, "SWITCH CRITICAL - Device not found or used by other programm\n");
+
+    const TCliResult usage = RunCli({"check", "-w", "40"});
+    EXPECT_EQ(usage.Status, 3);
+    EXPECT_TRUE(usage.Out.starts_with("SWITCH UNKNOWN - ")) << usage.Out;
+    EXPECT_NE(usage.Err.find("see --help"), std::string::npos);
+}
+
+TEST(CliConventions, HelpAndVersionSucceedAndUsageErrorsGoToStandardError) {
+    const TCliResult help = RunCli({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("Usage: control7710-cli"), std::string::npos);
+    EXPECT_EQ(help.Err, "");
+    const TCliResult version = RunCli({"--version"});
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_TRUE(version.Out.starts_with("control7710-cli ")) << version.Out;
+    EXPECT_EQ(std::count(version.Out.begin(), version.Out.end(), '.'), 2) << version.Out;
+    const TCliResult wrong = RunCli({"report", "127.0.0.1", "--bogus"});
+    EXPECT_EQ(wrong.Status, 64);
+    EXPECT_EQ(wrong.Out, "");
+    EXPECT_EQ(wrong.Err, "control7710-cli: bad option --bogus; see --help\n");
+}
+
+TEST(CliConventions, ReportDataGoesToStandardOutputAndFailuresToStandardError) {
+    Device device;
+    const TCliResult report = RunCli({"report", "127.0.0.1", "--port", device.Port()});
+    EXPECT_EQ(report.Status, 0);
+    EXPECT_NE(report.Out.find("Control started"), std::string::npos);
+    EXPECT_EQ(report.Err, "");
+    const std::string closedPort = device.Port();
+    device.Sim().Stop();
+    const TCliResult failed = RunCli({"report", "127.0.0.1", "--port", closedPort});
+    EXPECT_EQ(failed.Status, 1);
+    EXPECT_EQ(failed.Out, "");
+    EXPECT_EQ(failed.Err, "control7710-cli: Device not found or used by other programm\n");
+}
+
+TEST(CliJson, EveryLineIsOneObjectWithAnOffsetTimeAndBaseUnitsBesideRawValues) {
+    Device device;
+    const TCliResult report = RunCli({"report", "127.0.0.1", "--port", device.Port(), "--json"});
+    ASSERT_EQ(Lines(report.Out).size(), 1U) << report.Out;
+    const QJsonObject state =
+        QJsonDocument::fromJson(QByteArray::fromStdString(report.Out)).object();
+    EXPECT_EQ(state["event"].toString(), "Report");
+    EXPECT_EQ(state["SyncTime"].toObject()["raw"].toInt(), 19);
+    EXPECT_DOUBLE_EQ(state["SyncTime"].toObject()["value"].toDouble(), 1.9);
+    EXPECT_EQ(state["SyncTime"].toObject()["unit"].toString(), "s");
+    EXPECT_EQ(state["ThresholdValue"].toObject()["raw"].toInt(), 21);
+    EXPECT_DOUBLE_EQ(state["ThresholdValue"].toObject()["value"].toDouble(), -40);
+    EXPECT_EQ(state["ThresholdValue"].toObject()["unit"].toString(), "dB");
+    EXPECT_EQ(state["VideoSync"].toObject()["B"].toObject()["value"].toString(), "OK");
+    EXPECT_TRUE(QDateTime::fromString(state["time"].toString(), Qt::ISODateWithMs).isValid());
+    EXPECT_TRUE(QRegularExpression(R"(T\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")
+                    .match(state["time"].toString())
+                    .hasMatch())
+        << state["time"].toString().toStdString();
+
+    for (const char* command : {"events", "watch"}) {
+        const TCliResult run =
+            RunCli({command, "127.0.0.1", "--port", device.Port(), "--json", "--seconds", "1"});
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        ASSERT_FALSE(run.Out.empty()) << command;
+        for (const std::string& line : Lines(run.Out)) {
+            QJsonParseError error{};
+            const QJsonDocument document =
+                QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+            EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+            EXPECT_TRUE(document.object().contains("event")) << line;
+            EXPECT_TRUE(document.object().contains("time")) << line;
+        }
     }
 }
