@@ -28,6 +28,17 @@ void ExecCli(const std::vector<std::string>& args) {
     ::_exit(127);
 }
 
+// Shrinks the pipe and fills it, so that the first write to it blocks.
+void FillPipe(int fd) {
+    ::fcntl(fd, F_SETPIPE_SZ, SMALLEST_PIPE);
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const char block[SMALLEST_PIPE] = {};
+    while (::write(fd, block, sizeof block) > 0) {
+    }
+    ::fcntl(fd, F_SETFL, flags);
+}
+
 // Appends what fd has to text; false at its end.
 bool Drain(int fd, std::string& text) {
     char buffer[4096];
@@ -47,7 +58,7 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, bool stalledOutpu
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return;
     if (stalledOutput)
-        ::fcntl(out[1], F_SETPIPE_SZ, SMALLEST_PIPE);
+        FillPipe(out[1]);
     fPid = ::fork();
     if (fPid == 0) {
         ::dup2(out[1], STDOUT_FILENO);

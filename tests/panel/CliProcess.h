@@ -18,8 +18,8 @@ struct TCliResult {
 
 class TCliProcess {
 public:
-    // Starts the program with args. With stalledOutput, its standard output is a pipe that
-    // nobody reads, made as small as the system allows.
+    // Starts the program with args. With stalledOutput, its standard output is a full pipe
+    // that nobody reads.
     explicit TCliProcess(const std::vector<std::string>& args, bool stalledOutput = false);
     ~TCliProcess();
     TCliProcess(const TCliProcess&) = delete;
