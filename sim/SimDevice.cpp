@@ -313,6 +313,7 @@ void TSimDevice::HandlePayload(const TSimBytes& payload) {
     bool known = false;
     bool send = false;
     TSimFaults faults;
+    ++fRequests;
     {
         const std::lock_guard lock(fLock);
         if (fOptions.Record)

@@ -86,6 +86,9 @@ public:
     // Waits until at least count payloads have been received.
     bool WaitReceived(std::size_t count, std::chrono::milliseconds timeout) const;
 
+    // Requests received since construction, answered or not.
+    std::uint64_t Requests() const { return fRequests.load(); }
+
     // Stations accepted and served since construction (turned-away second stations do not
     // count), and whether one is connected now.
     int Connections() const;
@@ -115,6 +118,7 @@ private:
 
     TSimOptions fOptions;
     std::atomic<int> fPort;
+    std::atomic<std::uint64_t> fRequests{0};
 
     // Guarded by fLock; fChanged is notified whenever any of them changes.
     mutable std::mutex fLock;

@@ -112,7 +112,9 @@ std::string FleetHelp() {
            "      next); a command without the prefix runs on every device\n"
            "  churn RATE\n"
            "      makes RATE random changes a second (checks, power supplies, temperature)\n"
-           "      over the whole fleet, for load; churn 0 stops\n";
+           "      over the whole fleet, for load; churn 0 stops\n"
+           "  requests\n"
+           "      prints \"requests:\" and the requests each device has received so far\n";
 }
 
 // ---- Fleet ------------------------------------------------------------------------------
@@ -178,6 +180,8 @@ std::string TSimFleet::Execute(const std::string& line, std::string& output) {
     const std::string word = FirstWord(command);
     if (word == "churn")
         return number == 0 ? SetChurn(command) : "churn applies to the whole fleet";
+    if (word == "requests")
+        return number == 0 ? RequestCounts(command, output) : "requests applies to the whole fleet";
     if (word == "help") {
         output = ScriptHelp() + "Fleet:\n" + FleetHelp();
         return {};
@@ -219,6 +223,17 @@ std::string TSimFleet::SetChurn(const std::string& command) {
         fChurnRate = rate;
     }
     fChurnChanged.notify_all();
+    return {};
+}
+
+// One line: "requests:" and each device's count, device 1 first.
+std::string TSimFleet::RequestCounts(const std::string& command, std::string& output) {
+    if (SplitWords(command).size() != 1)
+        return "usage: requests";
+    output = "requests:";
+    for (int number = 1; number <= Count(); ++number)
+        output += " " + std::to_string(Device(number).Requests());
+    output += "\n";
     return {};
 }
 

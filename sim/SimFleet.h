@@ -3,7 +3,8 @@
 // Many simulated devices in one process, each on an address of its own: device 1 on the
 // first address, device N on the address N - 1 above it, all on the same port. Commands
 // go to every device or, after a prefix "@N", to device N alone; "churn RATE" makes random
-// changes over the whole fleet at RATE a second, for load.
+// changes over the whole fleet at RATE a second, for load; "requests" prints how many
+// requests each device has received, for measuring the stations that poll them.
 //
 //     TSimOptions first;
 //     first.Address = "127.0.1.1";
@@ -78,6 +79,7 @@ public:
 private:
     std::string ExecuteOnAll(const std::string& command, std::string& output);
     std::string SetChurn(const std::string& command);
+    std::string RequestCounts(const std::string& command, std::string& output);
     void Churn();
 
     std::vector<std::string> fAddresses;

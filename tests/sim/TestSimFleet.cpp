@@ -124,6 +124,20 @@ TEST_F(FleetTest, CommandsGoToOneDeviceOrToAll) {
     EXPECT_NE(output.find("sync error"), std::string::npos);
 }
 
+TEST_F(FleetTest, RequestsCountsWhatEachDeviceReceived) {
+    TSimClient station(fFleet.Device(2).Port(), fFleet.Address(2));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(station.Ask("01 00 80 06 00").size(), 14U);
+    ASSERT_TRUE(station.Send(Hex("01 7F 80 06 00"))) << "unknown, so unanswered";
+    ASSERT_TRUE(fFleet.Device(2).WaitReceived(4, 1s));
+
+    std::string output;
+    ASSERT_EQ(fFleet.Execute("requests", output), "");
+    EXPECT_EQ(output, "requests: 0 4 0\n");
+    EXPECT_NE(fFleet.Execute("@2 requests", output), "");
+    EXPECT_NE(fFleet.Execute("requests all", output), "");
+}
+
 TEST_F(FleetTest, WaitWaitsOnceForTheWholeFleet) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(fFleet.Execute("wait 200"), "");
