@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -66,9 +67,8 @@ public:
         std::vector<TTarget> targets;
         if (!ReadTargets(targets, true))
             return EXIT_BAD_START;
-        std::unique_ptr<TWebServer> server;
         try {
-            server =
+            fServer =
                 std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry,
                                              QCoreApplication::applicationVersion().toStdString());
         } catch (const std::runtime_error& error) {
@@ -81,11 +81,8 @@ public:
                          [this, &signalFile] { TakeSignals(signalFile); });
         fFleet = std::make_unique<TFleet>(
             fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval);
-        Log({QDateTime::currentDateTime(),
-             "",
-             "start",
-             "Listening",
-             {{"address", ListenText(*server)}, {"devices", std::to_string(targets.size())}}});
+        Note("start", "Listening",
+             {{"address", ListenText(*fServer)}, {"devices", std::to_string(targets.size())}});
         fFleet->Apply(targets);
         const int status = QCoreApplication::exec();
         fFleet.reset();
@@ -104,26 +101,20 @@ private:
             if (starting)
                 std::fprintf(fErr, "control7710-exporter: %s\n", error.c_str());
             else
-                Log({QDateTime::currentDateTime(),
-                     "",
-                     "reload",
-                     "Targets not read, kept",
-                     {{"error", error}}});
+                Note("reload", "Targets not read, kept", {{"error", error}});
             return false;
         }
         for (const TTargetError& bad : list->Errors) {
-            Log({QDateTime::currentDateTime(),
-                 "",
-                 "targets",
-                 "Line skipped",
-                 {{"file", bad.File}, {"line", std::to_string(bad.Line)}, {"error", bad.Reason}}});
+            Note("targets", "Line skipped",
+                 {{"file", bad.File}, {"line", std::to_string(bad.Line)}, {"error", bad.Reason}});
         }
         targets.insert(targets.end(), list->Targets.begin(), list->Targets.end());
         return true;
     }
 
     void TakeSignals(const TSignalFile& signalFile) {
-        for (int signal = signalFile.Take(); signal != 0; signal = signalFile.Take()) {
+        for (int signal = signalFile.Take(); signal != 0 && !fStopping;
+             signal = signalFile.Take()) {
             if (signal == SIGHUP)
                 Reload();
             else
@@ -136,21 +127,18 @@ private:
         if (!ReadTargets(targets, false))
             return;
         const TFleetChange change = fFleet->Apply(targets);
-        Log({QDateTime::currentDateTime(),
-             "",
-             "reload",
-             "Targets reloaded",
+        Note("reload", "Targets reloaded",
              {{"kept", std::to_string(change.Kept)},
               {"added", std::to_string(change.Added)},
-              {"removed", std::to_string(change.Removed)}}});
+              {"removed", std::to_string(change.Removed)}});
     }
 
     void Shutdown(int signal) {
-        Log({QDateTime::currentDateTime(),
-             "",
-             "shutdown",
-             "Stopping on " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM"),
-             {{"devices", std::to_string(fFleet->Size())}}});
+        Note("shutdown", "Stopping on " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM"),
+             {{"devices", std::to_string(fFleet->Size())}});
+        fStopping = true;
+        // The server and the links end side by side.
+        std::jthread serverStop([this] { fServer.reset(); });
         fFleet->StopAll();
         QCoreApplication::exit(0);
     }
@@ -158,6 +146,12 @@ private:
     std::string ListenText(const TWebServer& server) const {
         const std::string& address = fOptions.ListenAddress;
         return address.substr(0, address.rfind(':') + 1) + std::to_string(server.Port());
+    }
+
+    // A line about the exporter itself.
+    void Note(const std::string& event, const std::string& message,
+              std::vector<std::pair<std::string, std::string>> fields) {
+        Log({QDateTime::currentDateTime(), "", event, message, std::move(fields)});
     }
 
     void Log(const TLogEvent& event) {
@@ -171,7 +165,9 @@ private:
     std::FILE* fErr;
     std::shared_ptr<prometheus::Registry> fRegistry;
     TMetricFamilies fFamilies;
+    std::unique_ptr<TWebServer> fServer;
     std::unique_ptr<TFleet> fFleet;
+    bool fStopping = false;
 };
 
 TExporter::TExporter(TExporterOptions options, std::FILE* out, std::FILE* err)

@@ -28,6 +28,7 @@ private:
     class TPageHandler;
     class THealthHandler;
 
+    std::string fListenHost;
     std::shared_ptr<prometheus::Registry> fRegistry;
     std::unique_ptr<TMetricsHandler> fMetrics;
     std::unique_ptr<TPageHandler> fPage;
