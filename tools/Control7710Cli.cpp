@@ -146,8 +146,8 @@ public:
     TSession(const TCliOptions& options, TLineOutput& out) : fOptions(options), fOut(out) {}
 
     TSwObject& Link() { return fLink; }
-    // Called with the stop code when the link stopped; the stop reason goes to standard
-    // error for failures, and for every stop when tellEveryStop is set.
+    // The reason a connection ended goes to standard error when the link stopped by
+    // itself, and for every stop when this is set.
     bool TellEveryStop = false;
 
     int Run() {
