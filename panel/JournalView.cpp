@@ -3,7 +3,48 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
+#include <QTimerEvent>
 #include <algorithm>
+#include <tuple>
+
+namespace {
+
+// A scroll bar that leaves out the repaint for a new range when it would look the same:
+// at a million rows a line added on top moves neither the handle nor the end it sits at.
+class TRowScrollBar : public QScrollBar {
+public:
+    TRowScrollBar() : QScrollBar(Qt::Vertical) {}
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if (change == SliderRangeChange && Look() == fPainted)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        fPainted = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // The handle's place and whether the value sits at either end of the range.
+    using TLook = std::tuple<QRect, bool, bool>;
+
+    TLook Look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    TLook fPainted;
+};
+
+} // namespace
 
 int JournalCursorRow(TRowMove move, int current, int count, int pageRows) {
     if (count <= 0)
@@ -49,6 +90,7 @@ int JournalTopRowFor(QAbstractItemView::ScrollHint hint, int row, int top, int v
 
 TJournalView::TJournalView(int rowHeight, QWidget* parent)
     : QAbstractItemView(parent), fRowHeight(std::max(1, rowHeight)) {
+    setVerticalScrollBar(new TRowScrollBar);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(ScrollPerItem);
 }
@@ -82,6 +124,7 @@ QRect TJournalView::visualRect(const QModelIndex& index) const {
 void TJournalView::scrollTo(const QModelIndex& index, ScrollHint hint) {
     if (!index.isValid())
         return;
+    UpdateScrollRange();
     verticalScrollBar()->setValue(JournalTopRowFor(hint, index.row(), TopRow(), VisibleRows()));
 }
 
@@ -163,21 +206,47 @@ QRegion TJournalView::visualRegionForSelection(const QItemSelection& selection) 
 }
 
 // The scroll bar counts rows: its range ends where the oldest line sits at the bottom.
-void TJournalView::updateGeometries() {
+void TJournalView::UpdateScrollRange() {
+    fRangeTimer.stop();
     const int visible = VisibleRows();
     QScrollBar* bar = verticalScrollBar();
     bar->setRange(0, std::max(0, RowCount() - visible));
     bar->setPageStep(visible);
     bar->setSingleStep(1);
+}
+
+void TJournalView::updateGeometries() {
+    UpdateScrollRange();
     QAbstractItemView::updateGeometries();
 }
 
-// Rows below the insertion move down; the top row keeps its number, so a view at the top
-// shows the new line and the selection stays with its line.
+// A new range makes the scroll area post itself a call, so lines added in a burst get one
+// new range, on the next turn of the event loop, or sooner where a scroll needs it.
+void TJournalView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == fRangeTimer.timerId())
+        UpdateScrollRange();
+    else
+        QAbstractItemView::timerEvent(event);
+}
+
+// The top row keeps its number, so a view at the top shows the new line, and the rows in
+// sight below the insertion move down. Their pixels move with them and only the rows that
+// come into sight are painted; once they have moved since the last paint, the next paint
+// takes in the whole view instead, so a burst of lines costs one paint. The selection
+// stays with its line.
 void TJournalView::rowsInserted(const QModelIndex& parent, int start, int end) {
     QAbstractItemView::rowsInserted(parent, start, end);
-    updateGeometries();
-    viewport()->update();
+    if (!fRangeTimer.isActive())
+        fRangeTimer.start(0, this);
+    if (parent != rootIndex())
+        return;
+    const int top = TopRow();
+    if (start <= top && !fMovedSincePaint) {
+        viewport()->scroll(0, (end - start + 1) * fRowHeight);
+        fMovedSincePaint = true;
+    } else if (start <= top + VisibleRows()) {
+        viewport()->update();
+    }
 }
 
 void TJournalView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
@@ -199,20 +268,39 @@ void TJournalView::paintEvent(QPaintEvent* event) {
     const QRect area = event->rect();
     const int first = RowAtY(std::max(0, area.top()));
     const int last = std::min(count - 1, RowAtY(area.bottom()));
-    if (first > last)
-        return;
+    fMovedSincePaint = false;
     QPainter painter(viewport());
-    QStyleOptionViewItem base;
-    initViewItemOption(&base);
     const QModelIndex current = currentIndex();
     for (int row = first; row <= last; ++row) {
         const QModelIndex index = RowIndex(row);
-        QStyleOptionViewItem option = base;
-        option.rect = visualRect(index);
-        if (selectionModel()->isSelected(index))
-            option.state |= QStyle::State_Selected;
-        if (index == current && hasFocus())
-            option.state |= QStyle::State_HasFocus;
-        itemDelegateForIndex(index)->paint(&painter, option, index);
+        PaintRow(painter, index, selectionModel()->isSelected(index),
+                 index == current && hasFocus());
+    }
+}
+
+// The line in the text colour, or on the highlight when selected, cut off with an
+// ellipsis where it is wider than the view; the current row framed while the view has
+// the focus.
+void TJournalView::PaintRow(QPainter& painter, const QModelIndex& index, bool selected,
+                            bool focused) const {
+    const QRect rect = visualRect(index);
+    const QPalette::ColorGroup group = !isEnabled()       ? QPalette::Disabled
+                                       : isActiveWindow() ? QPalette::Active
+                                                          : QPalette::Inactive;
+    if (selected)
+        painter.fillRect(rect, palette().brush(group, QPalette::Highlight));
+    painter.setPen(palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const QRect text = rect.adjusted(margin, 0, -margin, 0);
+    painter.drawText(
+        text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+        fontMetrics().elidedText(index.data().toString(), textElideMode(), text.width()));
+    if (focused) {
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = rect;
+        frame.backgroundColor =
+            palette().color(group, selected ? QPalette::Highlight : QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
     }
 }

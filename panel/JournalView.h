@@ -6,6 +6,9 @@
 // only the rows in sight. Long lines are cut off with an ellipsis.
 
 #include <QAbstractItemView>
+#include <QBasicTimer>
+
+class QPainter;
 
 // Keyboard moves of the current row. Up goes towards row 0, the newest line.
 enum class TRowMove { Up, Down, PageUp, PageDown, Home, End, Stay };
@@ -38,16 +41,21 @@ protected:
     void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
     void reset() override;
     void scrollContentsBy(int dx, int dy) override;
+    void timerEvent(QTimerEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     static TRowMove RowMove(CursorAction action);
+    void UpdateScrollRange();
+    void PaintRow(QPainter& painter, const QModelIndex& index, bool selected, bool focused) const;
     int RowCount() const;
     QModelIndex RowIndex(int row) const;
     // The row at viewport height y, which may lie past the last row.
     int RowAtY(int y) const;
 
     int fRowHeight;
+    bool fMovedSincePaint = false;
+    QBasicTimer fRangeTimer;
 };
 
 // Where the current row goes from row current of count rows, pageRows rows to a page;
