@@ -30,7 +30,8 @@ using namespace std::chrono_literals;
 
 constexpr int POOL_SIZE = 1000;
 constexpr int SHORT_JOURNAL = 1000;
-constexpr int COST_SAMPLES = 500;
+constexpr int COST_SAMPLES = 1000;
+constexpr int COST_BATCH = 50;
 // Lines added between two turns of the event loop while the journal is filled.
 constexpr int FILL_BATCH = 4096;
 constexpr auto PAINT_WAIT = 5s;
@@ -137,8 +138,8 @@ private:
 // since it was last asked to.
 class TJournalWindow {
 public:
-    TJournalWindow(TPaintClock& application, const QString& folder)
-        : fApplication(application), fForm((folder + "/control7710.dat").toStdString()) {
+    TJournalWindow(TPaintClock& application, const QString& settingsFile)
+        : fApplication(application), fForm(settingsFile.toStdString()) {
         fForm.ShowMessage = [](QWidget*, const TMessage& message) {
             std::fprintf(stderr, "window process: %s\n", message.Text.toUtf8().constData());
             return QMessageBox::Ok;
@@ -198,18 +199,36 @@ void Settle() {
     RunEventLoopFor(SETTLE);
 }
 
-// Median CPU time of the window thread, in microseconds, for one line added as the
+// CPU time of the window thread, in microseconds, for each of count lines added as the
 // station adds it, up to the journal view having painted it on top.
-double AppendCost(TJournalWindow& window, const std::vector<QString>& messages) {
-    std::vector<double> samples;
-    for (int i = 0; i < COST_SAMPLES; ++i) {
+void AddCosts(TJournalWindow& window, const std::vector<QString>& messages, int count,
+              std::vector<double>& samples) {
+    window.WatchPaints(nullptr);
+    for (int i = 0; i < count; ++i) {
         const double start = ThreadCpuNow();
         window.Form().JournalAdd(messages[i % messages.size()]);
         window.AwaitPaint();
         samples.push_back(1e6 * (ThreadCpuNow() - start));
     }
     window.CheckNewestOnTop(window.Journal().Line(0));
-    return Median(samples);
+}
+
+struct TAppendCosts {
+    double Short = 0;
+    double Long = 0;
+};
+
+// The median cost of a line in either window, taken a batch in one, then a batch in the
+// other, so that whatever else the machine does meanwhile weighs on both alike.
+TAppendCosts CompareAppendCosts(TJournalWindow& shortWindow, TJournalWindow& longWindow,
+                                const std::vector<QString>& messages) {
+    std::vector<double> shortSamples;
+    std::vector<double> longSamples;
+    for (int batch = 0; batch < COST_SAMPLES / COST_BATCH; ++batch) {
+        AddCosts(shortWindow, messages, COST_BATCH, shortSamples);
+        AddCosts(longWindow, messages, COST_BATCH, longSamples);
+    }
+    return {Median(shortSamples), Median(longSamples)};
 }
 
 // Fills the journal up to that many lines; the seconds it took.
@@ -369,20 +388,22 @@ void MeasureJournalWindow(TPaintClock& application, const TJournalPlan& plan) {
 
     const std::vector<QString> messages = Messages();
     const std::vector<QString> pool = LinePool(messages);
-    TJournalWindow window(application, folder.path());
+    TJournalWindow window(application, folder.filePath("long.dat"));
     Settle();
     PrintMeasure("line_bytes", MeanUtf8Bytes(pool));
     PrintMeasure("fresh_rss_kb", ResidentKb());
-
-    Fill(window, pool, SHORT_JOURNAL);
-    PrintMeasure("short_lines", window.Journal().Count());
-    PrintMeasure("short_us", AppendCost(window, messages));
-
     PrintMeasure("fill_seconds", Fill(window, pool, plan.Lines));
     Settle();
     PrintMeasure("long_lines", window.Journal().Count());
     PrintMeasure("long_rss_kb", ResidentKb());
-    PrintMeasure("long_us", AppendCost(window, messages));
+    {
+        TJournalWindow shortWindow(application, folder.filePath("short.dat"));
+        Fill(shortWindow, pool, SHORT_JOURNAL);
+        PrintMeasure("short_lines", shortWindow.Journal().Count());
+        const TAppendCosts costs = CompareAppendCosts(shortWindow, window, messages);
+        PrintMeasure("short_us", costs.Short);
+        PrintMeasure("long_us", costs.Long);
+    }
 
     MeasureFlapping(window, device, options.Address, simulator, plan.FlapSeconds);
 }
@@ -396,7 +417,7 @@ void ReportAppend(const TMeasures& measures, TBenchReport& report) {
     report.Goal("journal_window_append",
                 Format("median %.1f us of the window thread's CPU a line at %.0f lines, %.1f us "
                        "at %.0f lines (x%.2f); each line added as the station adds it and "
-                       "painted on top; %d lines each (filled to %.0f lines in %.1f s)",
+                       "painted on top; %d lines each, in turns (filled to %.0f lines in %.1f s)",
                        shortCost, Measure(measures, "short_lines"), longCost,
                        Measure(measures, "long_lines"), growth, COST_SAMPLES,
                        Measure(measures, "long_lines"), Measure(measures, "fill_seconds")),
