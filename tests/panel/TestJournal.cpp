@@ -2,7 +2,6 @@
 #include "Journal.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -84,14 +83,12 @@ TEST(JournalModel, FullDiskFailsTheSaveAndKeepsTheOldFileAndTheJournal) {
     EXPECT_EQ(ReadAll(fileName).count("\r\n"), 1001);
 }
 
-TEST(JournalModel, AMillionLinesAreAddedQuicklyAndReadBackRight) {
+// How fast is the benchmark's to say (control7710-bench, journal_window_append).
+TEST(JournalModel, AMillionLinesReadBackRight) {
     const QString text = "01/02/27 09:03:07 [STATUS] INPUT A VIDEO SYNC: ERROR  line ";
     TJournalModel journal;
-    QElapsedTimer timer;
-    timer.start();
     for (int i = 0; i < 1000000; ++i)
         journal.Append(text + QString::number(i));
-    EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_EQ(journal.Count(), 1000000);
     EXPECT_EQ(journal.Line(0), text + "999999");
     EXPECT_EQ(journal.Line(999999), text + "0");
