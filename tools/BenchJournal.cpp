@@ -258,20 +258,28 @@ TCpuSplit ReadCpu(const std::vector<pid_t>& simulator) {
     return cpu;
 }
 
-// Changes input B's checks one after another, each a line of its own, from a thread of
-// its own; the CPU time it took.
+// The ten check results of both inputs set to ERROR one after another, then back to OK:
+// each change a line of its own, and the same result changes again only 70 ms later, so
+// a slow poll cycle does not fold two of its changes into none.
+std::vector<std::string> FlapChanges() {
+    std::vector<std::string> changes;
+    for (const char* state : {"error", "ok"})
+        for (const char* check : {"sync", "motion", "level", "audio-left", "audio-right"})
+            for (const char* input : {"A", "B"})
+                changes.push_back(std::string("check ") + input + ' ' + check + ' ' + state);
+    return changes;
+}
+
+// Plays the changes in turn, one every FLAP_PERIOD, from a thread of its own; the CPU time
+// it took.
 class TFlapper {
 public:
     explicit TFlapper(TSimDevice& device)
         : fThread([this, &device] {
-              static const char* const changes[] = {
-                  "check B sync error",       "check B motion error",      "check B level error",
-                  "check B audio-left error", "check B audio-right error", "check B sync ok",
-                  "check B motion ok",        "check B level ok",          "check B audio-left ok",
-                  "check B audio-right ok"};
+              const std::vector<std::string> changes = FlapChanges();
               auto next = Clock::now();
               for (std::size_t step = 0; !fStop; ++step) {
-                  device.Execute(changes[step % std::size(changes)]);
+                  device.Execute(changes[step % changes.size()]);
                   next += FLAP_PERIOD;
                   std::this_thread::sleep_until(next);
               }
@@ -379,6 +387,8 @@ void MeasureJournalWindow(TPaintClock& application, const TJournalPlan& plan) {
     TSimOptions options;
     options.Address = OwnLoopbackAddress();
     options.Port = DEVICE_PORT;
+    // Input A's errors must not change the device over to input B.
+    options.Scene.State.AutoMode = false;
     TSimDevice device(options);
     const std::vector<pid_t> before = ThreadIds();
     QTemporaryDir folder;
