@@ -60,14 +60,25 @@ void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
     }
 }
 
-void JudgePower(const TSwObject& link, TVerdict& verdict) {
+void JudgePower(const TSwObject& link, const TTemperatureLimits& limits, TVerdict& verdict) {
     const int states[] = {link.Psu1State(), link.Psu2State()};
     for (int unit = 1; unit <= 2; ++unit) {
         if ((link.PsuMonitoring() & unit) != 0 && states[unit - 1] == STATE_ERROR)
             verdict.Add(TCheckStatus::Critical, PsuStateLine(unit, STATE_ERROR));
     }
-    if (link.TempValid() && link.Temperature() >= OVERHEAT_LIMIT)
+    if (!link.TempValid())
+        return;
+    if (link.Temperature() >= limits.Critical)
         verdict.Add(TCheckStatus::Critical, OverheatLine(link.Temperature()));
+    else if (link.Temperature() >= limits.Warning)
+        verdict.Add(TCheckStatus::Warning,
+                    "temperature " + std::to_string(link.Temperature()) + "C");
+}
+
+// One label=value;warn;crit;min;max item of performance data.
+std::string Item(const std::string& label, const std::string& value, const std::string& limits,
+                 const std::string& range) {
+    return label + '=' + value + ';' + limits + ';' + range;
 }
 
 } // namespace
@@ -91,16 +102,33 @@ bool CheckSwitchedOn(const TDeviceStatus& s, TCheck check) {
     return false;
 }
 
-TCheckResult EvaluateDevice(const TSwObject& link) {
+TCheckResult EvaluateDevice(const TSwObject& link, const TTemperatureLimits& limits) {
     TVerdict verdict;
     JudgeChecks(link, verdict);
-    JudgePower(link, verdict);
+    JudgePower(link, limits, verdict);
     const std::string temperature =
         link.TempValid() ? ", " + std::to_string(link.Temperature()) + "C" : "";
-    return verdict.Result(Latin1ToUtf8(link.DeviceName()) + ": " +
+    return verdict.Result(PrintableDeviceText(link.DeviceName()) + ": " +
                           OutputLine(link.Output(), link.AutoMode()) + temperature);
 }
 
 TCheckResult Unreachable(const std::string& reason) {
     return {TCheckStatus::Critical, "CRITICAL - " + reason};
+}
+
+std::string CheckPerformanceData(const TSwObject& link, const TTemperatureLimits& limits,
+                                 std::optional<std::uint32_t> cyclesPerSecond) {
+    const std::string temperature = link.TempValid() ? std::to_string(link.Temperature()) : "U";
+    const std::string cycles = cyclesPerSecond ? std::to_string(*cyclesPerSecond) : "U";
+    return Item("temperature", temperature,
+                std::to_string(limits.Warning) + ';' + std::to_string(limits.Critical), "0;255") +
+           ' ' + Item("psu1", std::to_string(link.Psu1State()), ";", "0;3") + ' ' +
+           Item("psu2", std::to_string(link.Psu2State()), ";", "0;3") + ' ' +
+           Item("output", std::to_string(link.Output()), ";", "1;2") + ' ' +
+           Item("auto", link.AutoMode() ? "1" : "0", ";", "0;1") + ' ' +
+           Item("cycles", cycles, ";", "0;");
+}
+
+std::string PluginLine(const TCheckResult& result, const std::string& performanceData) {
+    return "SWITCH " + result.Summary + (performanceData.empty() ? "" : "|" + performanceData);
 }

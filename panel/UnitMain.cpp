@@ -217,7 +217,7 @@ void TFormMain::BtnConnClick() {
 
 void TFormMain::OnDeviceName() {
     const std::string& name = fLink->DeviceName();
-    PanelDev->SetText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    PanelDev->SetText(QString::fromStdString(PrintableDeviceText(name)));
     fVideoAnalysis = name.find("7710") != std::string::npos;
     RefreshControls();
 }
