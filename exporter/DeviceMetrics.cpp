@@ -1,8 +1,8 @@
 #include "DeviceMetrics.h"
 
 #include "DeviceCheck.h"
-#include "LogLine.h"
 #include "SettingsFields.h"
+#include "StationText.h"
 
 namespace {
 
@@ -266,7 +266,7 @@ void TDeviceMetrics::Connected() {
 
 void TDeviceMetrics::StateCurrent(const TDeviceStatus& status) {
     fState = std::make_unique<TStateSeries>(fFamilies, fDevice, StateValues(status));
-    fName = DeviceText(status.DeviceName);
+    fName = PrintableDeviceText(status.DeviceName);
     AddInfo();
     ++fFamilies.Changes;
 }

@@ -289,7 +289,7 @@ TEST_F(DeviceMetricsTest, DeviceNamesAreEscapedInTheInfoLabel) {
     s.DeviceName = "evil\n\x1b name";
     metrics.Connected();
     metrics.StateCurrent(s);
-    EXPECT_EQ(Get("device_info", {{"name", "evil\\x0A\\x1B name"}}), 1);
+    EXPECT_EQ(Get("device_info", {{"name", "evil\\x0a\\x1b name"}}), 1);
 }
 
 TEST_F(DeviceMetricsTest, FrontPageListsEveryDeviceWithItsState) {
