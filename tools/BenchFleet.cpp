@@ -38,10 +38,6 @@ constexpr double GOAL_RSS_MB = 150;
 constexpr double GOAL_LATENCY_P99_MS = 250;
 constexpr double GOAL_SCRAPE_MS = 50;
 
-double Ms(Clock::duration span) {
-    return std::chrono::duration<double, std::milli>(span).count();
-}
-
 // The folder this program was started from; the simulator and the exporter lie beside it.
 std::string OwnFolder() {
     char path[4096];
@@ -311,7 +307,7 @@ private:
         for (int i = 0; i < SCRAPES; ++i) {
             const auto start = Clock::now();
             const std::string metrics = HttpGet(fPort, "/metrics");
-            times.push_back(Ms(Clock::now() - start));
+            times.push_back(Milliseconds(Clock::now() - start));
             figures.ScrapeKb = static_cast<double>(metrics.size()) / 1024;
             std::this_thread::sleep_for(50ms);
         }
@@ -339,7 +335,7 @@ private:
                     [&] { return HttpGet(fPort, "/metrics").find(series) != std::string::npos; },
                     5s))
                 throw TBenchError("a temperature change did not reach /metrics: " + series);
-            latencies.push_back(Ms(Clock::now() - start));
+            latencies.push_back(Milliseconds(Clock::now() - start));
             std::this_thread::sleep_for(
                 std::chrono::milliseconds(std::uniform_int_distribution(0, 50)(random)));
         }

@@ -46,10 +46,6 @@ constexpr double RSS_GOAL_MB = 100;
 constexpr double ON_SCREEN_GOAL_MS = 15;
 constexpr double CPU_GOAL = 0.15;
 
-double Milliseconds(Clock::duration span) {
-    return std::chrono::duration<double, std::milli>(span).count();
-}
-
 double Megabytes(double kilobytes) {
     return kilobytes * 1024 / 1e6;
 }

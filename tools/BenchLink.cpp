@@ -44,10 +44,6 @@ constexpr double RATE_GOAL = 0.95;
 constexpr double CPU_GOAL = 0.05;
 constexpr double LATENCY_GOAL_CYCLES = 2;
 
-double Milliseconds(Clock::duration span) {
-    return std::chrono::duration<double, std::milli>(span).count();
-}
-
 // ---- Floor -----------------------------------------------------------------------
 
 struct TFloor {

@@ -14,6 +14,10 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
+double Milliseconds(std::chrono::steady_clock::duration span) {
+    return std::chrono::duration<double, std::milli>(span).count();
+}
+
 double Percentile(const std::vector<double>& sorted, double share) {
     if (sorted.empty())
         return 0;

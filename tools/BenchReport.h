@@ -3,6 +3,7 @@
 // The benchmark's output: one line per figure as soon as it is measured, the goal it is
 // held to where there is one, and a last line that sums up the goals.
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 // Nearest-rank percentile of sorted values, share 0.5 for the median; 0 when empty.
 double Percentile(const std::vector<double>& sorted, double share);
+
+// A span of the steady clock in milliseconds.
+double Milliseconds(std::chrono::steady_clock::duration span);
 
 // Whether a goal depends on how fast the machine is or how busy it is. Memory, counts and
 // the ratio of one figure to another taken alike do not, and a strict run holds them.
