@@ -56,6 +56,28 @@ QString Trimmed(const QString& text) {
     return text.mid(from, to - from);
 }
 
+// Swallows every input event of the application while it lives.
+class TInputDrop : public QObject {
+public:
+    TInputDrop() { QCoreApplication::instance()->installEventFilter(this); }
+    ~TInputDrop() override { QCoreApplication::instance()->removeEventFilter(this); }
+    TInputDrop(const TInputDrop&) = delete;
+    TInputDrop& operator=(const TInputDrop&) = delete;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->isInputEvent() || event->type() == QEvent::Shortcut;
+    }
+};
+
+// Runs the events queued while the window thread was blocked, with the clicks and keys
+// among them dropped: they were aimed at a window that could not answer, and must not
+// act on the state it shows now.
+void DropQueuedInput() {
+    const TInputDrop drop;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+}
+
 std::string MruKey(int index) {
     return "ADDR" + std::to_string(index);
 }
@@ -185,7 +207,13 @@ void TFormMain::BtnConnClick() {
     if (fLink->IsConnected()) {
         BtnConn->setEnabled(false);
         BtnConn->setText("Disconnecting...");
+        // Shown now: Disconnect blocks the window thread until the worker has ended, up to
+        // one exchange time-out against a slow device.
+        BtnConn->repaint();
         fLink->Disconnect();
+        // The stop event the worker posted runs here too, and the window is back in its
+        // not-connected state; a click made during the wait does not connect again.
+        DropQueuedInput();
         return;
     }
     TAddressValue address{};

@@ -23,6 +23,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+// Failure messages show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 class FormFixture : public testing::Test {
 protected:
     void SetUp() override {

@@ -7,6 +7,9 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QWindow>
+#include <atomic>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 
@@ -336,3 +339,88 @@ INSTANTIATE_TEST_SUITE_P(
                     FullDiskCase{"LargeOverOldFile", 1000, true},
                     FullDiskCase{"LargeToNewFile", 1000, false}),
     [](const testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.Name); });
+
+// ---- Disconnect against a device that stopped answering (issue 10) ---------------
+
+namespace {
+
+// Notes what a widget showed each time it was painted.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(std::function<void()> onPaint) : fOnPaint(std::move(onPaint)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            fOnPaint();
+        return false;
+    }
+
+private:
+    std::function<void()> fOnPaint;
+};
+
+} // namespace
+
+// The worker waits out a 3-second reply time-out before it ends, so Disconnect blocks.
+TEST_F(FormFixture, DisconnectShowsItselfBeforeTheWaitAndDropsAClickMadeDuringIt) {
+    StartDevice(fAddress);
+    OpenForm();
+    TypeAddress(QString::fromStdString(fAddress));
+    ClickConnect();
+    ASSERT_TRUE(WaitConnected());
+    QPushButton* conn = Button("BtnConn");
+    QWindow* window = fForm->windowHandle();
+    ASSERT_NE(window, nullptr);
+
+    std::atomic<bool> shownWhileWaiting{false};
+    PaintWatch watch([&] {
+        if (conn->text() == "Disconnecting..." && !conn->isEnabled() &&
+            fForm->Link()->IsRunning())
+            shownWhileWaiting = true;
+    });
+    conn->installEventFilter(&watch);
+
+    ASSERT_EQ(fDevice->Execute("fault silent on"), "");
+    PumpFor(300ms); // the worker now waits for a reply that does not come
+
+    // A click made during the wait goes the window system's way, as a real one would: it
+    // is queued and handled once the window thread runs again, after the stop event.
+    // The call returns only then, so the press comes from a thread of its own, and its
+    // release follows as soon as the press was handled. (Qt takes one such waiting call
+    // at a time: two at once deadlock inside Qt.)
+    using Clock = std::chrono::steady_clock;
+    const QPointF at = conn->mapTo(fForm.get(), conn->rect().center());
+    const QPointF global = window->mapToGlobal(at.toPoint());
+    const int stamp = QTest::lastMouseTimestamp + 10000;
+    QTest::lastMouseTimestamp = stamp + 10000;
+    Clock::time_point queued;
+    std::atomic<bool> handDone{false};
+    std::thread operatorHand([&] {
+        for (int i = 0; i < 100 && !shownWhileWaiting; ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(200ms);
+        queued = Clock::now();
+        qt_handleMouseEvent(window, at, global, Qt::LeftButton, Qt::LeftButton,
+                            QEvent::MouseButtonPress, Qt::NoModifier, stamp);
+        qt_handleMouseEvent(window, at, global, Qt::NoButton, Qt::LeftButton,
+                            QEvent::MouseButtonRelease, Qt::NoModifier, stamp + 80);
+        handDone = true;
+    });
+
+    const Clock::time_point start = Clock::now();
+    ClickConnect(); // blocks until the worker has ended
+    const Clock::time_point returned = Clock::now();
+    EXPECT_TRUE(PumpUntil([&] { return handDone.load(); }, 3s));
+    operatorHand.join();
+    PumpFor(300ms);
+    conn->removeEventFilter(&watch);
+
+    ASSERT_LT(queued, returned) << "the click was made during the wait";
+    EXPECT_GT(returned - start, 1s) << "Disconnect waited for the worker";
+    EXPECT_TRUE(shownWhileWaiting) << "\"Disconnecting...\", disabled, shows before the wait";
+    EXPECT_EQ(Messages().front(), "Control stoped manualy") << "no new connection";
+    EXPECT_FALSE(fForm->Link()->IsRunning());
+    EXPECT_EQ(conn->text(), "Connect");
+    EXPECT_TRUE(conn->isEnabled());
+}
