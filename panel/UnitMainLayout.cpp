@@ -115,12 +115,9 @@ TSpinEdit* MakeSpinEdit(QWidget* parent, const char* name, const TSpinEditSpec& 
 }
 
 QPushButton* MakeModeButton(QWidget* parent, const char* name, const QString& text, int x) {
-    QPushButton* button = MakeButton(parent, name, text, QRect(x, 24, 89, 41));
+    auto* button = Named(new TModeButton(text, parent), name);
+    button->setGeometry(x, 24, 89, 41);
     button->setFont(WindowFont(12));
-    button->setCursor(Qt::PointingHandCursor);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    button->setPalette(palette);
     return button;
 }
 

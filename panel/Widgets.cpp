@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPalette>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace {
 
@@ -12,6 +14,10 @@ constexpr int LAMP_RADIUS = 5;
 constexpr int TEXT_MARGIN = 5;
 const QColor PANEL_BORDER(127, 157, 185);
 const QColor LAMP_OUTLINE(96, 96, 96);
+const QColor PINNED_TEXT(0, 0, 0);
+const QColor PINNED_GREY_TEXT(109, 109, 109);
+constexpr int MODE_ICON_MARGIN = 10;
+constexpr int MODE_ICON_SPACING = 4;
 
 } // namespace
 
@@ -73,6 +79,54 @@ void TTextPanel::paintEvent(QPaintEvent*) {
     painter.setPen(fTextColour);
     painter.drawText(rect().adjusted(TEXT_MARGIN, 0, -TEXT_MARGIN, 0),
                      Qt::AlignLeft | Qt::AlignVCenter, fText);
+}
+
+TModeButton::TModeButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+    setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover);
+}
+
+// Rings from the edge inwards: the border (pixel 0), the hover frame (pixels 1 and 2),
+// the focus mark (pixel 3); the face fills all the rest.
+void TModeButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& colours = palette();
+    const QColor face = colours.color(QPalette::Button);
+    const bool enabled = isEnabled();
+    const QRect area = rect();
+    painter.fillRect(area, face);
+
+    const QPalette::ColorGroup group = enabled ? QPalette::Active : QPalette::Disabled;
+    painter.setPen(colours.color(group, QPalette::Shadow));
+    painter.drawRect(area.adjusted(0, 0, -1, -1));
+    if (enabled && (underMouse() || isDown())) {
+        painter.setPen(QPen(colours.color(QPalette::Active, QPalette::Highlight), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(area).adjusted(2, 2, -2, -2));
+    }
+    if (hasFocus()) {
+        QPen dots(colours.color(group, QPalette::Shadow), 1, Qt::DotLine);
+        painter.setPen(dots);
+        painter.drawRect(area.adjusted(3, 3, -4, -4));
+    }
+
+    // The caption's colour goes with the face's: black on a colour of the button's own.
+    const bool ownFace = face != ButtonFace();
+    const QColor text = ownFace ? (enabled ? PINNED_TEXT : PINNED_GREY_TEXT)
+                                : colours.color(group, QPalette::ButtonText);
+    QRect room = area;
+    const int shift = isDown() ? 1 : 0;
+    if (!icon().isNull()) {
+        const QSize size = iconSize();
+        const QRect place(MODE_ICON_MARGIN + shift, (area.height() - size.height()) / 2 + shift,
+                          size.width(), size.height());
+        icon().paint(&painter, place, Qt::AlignCenter, enabled ? QIcon::Normal : QIcon::Disabled);
+        room.setLeft(place.right() + 1 + MODE_ICON_SPACING);
+    }
+    painter.setFont(font());
+    painter.setPen(text);
+    const int alignment = icon().isNull() ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter;
+    painter.drawText(room.translated(shift, shift), alignment | Qt::TextShowMnemonic, this->text());
 }
 
 QColor ButtonColour(const QAbstractButton* button) {

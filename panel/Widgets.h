@@ -3,6 +3,7 @@
 // Small widgets of the main window: the lamps and the flat text boxes.
 
 #include <QColor>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -51,6 +52,22 @@ protected:
 private:
     QString fText;
     QColor fTextColour = Qt::black;
+};
+
+// A mode button: a flat face filled with exactly its background colour (the palette's
+// button colour), a thin border, a highlight frame while the mouse is over it (hot
+// tracking) and a hand cursor. Its icon stands ten pixels from the left edge and its
+// caption four pixels right of the icon; a caption without an icon is centred. The caption is black
+// on a face that was given a colour of its own, and in the system's button-text colour on the
+// system's button face.
+class TModeButton : public QPushButton {
+    Q_OBJECT
+
+public:
+    TModeButton(const QString& text, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A push button's background colour, and setting it so that the default style paints it.

@@ -9,9 +9,9 @@
 #include <QRegularExpression>
 #include <QWindow>
 #include <atomic>
-#include <thread>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -263,14 +263,14 @@ TEST_F(FormFixture, JournalSavesOldestFirstAndErasesOnlyOnYes) {
     EXPECT_TRUE(Button("BtnEraseJ")->isEnabled());
 }
 
-// ---- Saving the journal on a full disk (issue 10) --------------------------------
+// ---- Saving the journal on a full disk ------------------------------------------
 
 namespace {
 
 struct FullDiskCase {
     const char* Name;
-    int Lines;          // about 60 bytes each: 40 stay in Qt's 16 KB write buffer, 1000 do not
-    bool OverOldFile;   // an older journal file stands where the new one goes
+    int Lines;        // about 60 bytes each: 40 stay in Qt's 16 KB write buffer, 1000 do not
+    bool OverOldFile; // an older journal file stands where the new one goes
 };
 
 void PrintTo(const FullDiskCase& c, std::ostream* out) {
@@ -319,8 +319,8 @@ TEST_P(FullDiskSave, KeepsTheOldFileShowsTheReasonAndCanBeRepeated) {
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, c.OverOldFile ? std::vector<std::string>{"journal.log"}
-                                  : std::vector<std::string>{})
+    EXPECT_EQ(left,
+              c.OverOldFile ? std::vector<std::string>{"journal.log"} : std::vector<std::string>{})
         << "no temporary file is left behind";
     EXPECT_EQ(fForm->Journal().Count(), lines) << "nothing of the journal is lost";
     EXPECT_TRUE(Button("BtnSaveJ")->isEnabled());
@@ -332,15 +332,16 @@ TEST_P(FullDiskSave, KeepsTheOldFileShowsTheReasonAndCanBeRepeated) {
     EXPECT_TRUE(saved.endsWith(fForm->Journal().Line(0).toUtf8() + "\r\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Journal, FullDiskSave,
-    testing::Values(FullDiskCase{"SmallOverOldFile", 40, true},
-                    FullDiskCase{"SmallToNewFile", 40, false},
-                    FullDiskCase{"LargeOverOldFile", 1000, true},
-                    FullDiskCase{"LargeToNewFile", 1000, false}),
-    [](const testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Journal, FullDiskSave,
+                         testing::Values(FullDiskCase{"SmallOverOldFile", 40, true},
+                                         FullDiskCase{"SmallToNewFile", 40, false},
+                                         FullDiskCase{"LargeOverOldFile", 1000, true},
+                                         FullDiskCase{"LargeToNewFile", 1000, false}),
+                         [](const testing::TestParamInfo<FullDiskCase>& info) {
+                             return std::string(info.param.Name);
+                         });
 
-// ---- Disconnect against a device that stopped answering (issue 10) ---------------
+// ---- Disconnect against a device that stopped answering -------------------------
 
 namespace {
 
@@ -375,8 +376,7 @@ TEST_F(FormFixture, DisconnectShowsItselfBeforeTheWaitAndDropsAClickMadeDuringIt
 
     std::atomic<bool> shownWhileWaiting{false};
     PaintWatch watch([&] {
-        if (conn->text() == "Disconnecting..." && !conn->isEnabled() &&
-            fForm->Link()->IsRunning())
+        if (conn->text() == "Disconnecting..." && !conn->isEnabled() && fForm->Link()->IsRunning())
             shownWhileWaiting = true;
     });
     conn->installEventFilter(&watch);
