@@ -145,6 +145,28 @@ public:
     }
 };
 
+constexpr int TAB_HEIGHT = 19;
+
+// Tabs of a fixed height, so that the tab widget keeps no more room for them than they
+// take and the selected tab joins its page.
+class TTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override {
+        return {QTabBar::tabSizeHint(index).width(), TAB_HEIGHT};
+    }
+    QSize minimumTabSizeHint(int index) const override {
+        return {QTabBar::minimumTabSizeHint(index).width(), TAB_HEIGHT};
+    }
+};
+
+class TTabWidget : public QTabWidget {
+public:
+    explicit TTabWidget(QWidget* parent) : QTabWidget(parent) { setTabBar(new TTabBar(this)); }
+};
+
 QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption) {
     auto* page = Named(new QWidget, name);
     page->setAutoFillBackground(true);
@@ -214,9 +236,8 @@ void TFormMain::CreatePowerGroup() {
 }
 
 void TFormMain::CreateTabs() {
-    PControl = Named(new QTabWidget(PanelBack), "PControl");
+    PControl = Named(new TTabWidget(PanelBack), "PControl");
     PControl->setGeometry(8, 200, 473, 369);
-    PControl->tabBar()->setFixedHeight(19);
     PControl->tabBar()->setMouseTracking(false);
     CreateMonitoringPage(MakePage(PControl, "TabMon", "Monitoring"));
     CreateSettingsPage(MakePage(PControl, "TabSet", "Settings"));

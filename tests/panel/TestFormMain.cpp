@@ -7,6 +7,8 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QWindow>
 #include <atomic>
 #include <cerrno>
@@ -423,4 +425,15 @@ TEST_F(FormFixture, DisconnectShowsItselfBeforeTheWaitAndDropsAClickMadeDuringIt
     EXPECT_FALSE(fForm->Link()->IsRunning());
     EXPECT_EQ(conn->text(), "Connect");
     EXPECT_TRUE(conn->isEnabled());
+}
+
+TEST_F(FormFixture, TabsAreNineteenPixelsHighAndTheSelectedOneJoinsItsPage) {
+    OpenForm();
+    auto* tabs = Find<QTabWidget>("PControl");
+    const QRect bar = tabs->tabBar()->geometry();
+    EXPECT_EQ(bar.height(), 19);
+    EXPECT_EQ(tabs->tabBar()->tabRect(tabs->currentIndex()).height(), 19);
+    EXPECT_EQ(tabs->tabBar()->sizeHint().height(), 19) << "the tab widget keeps room for 19";
+    const QPoint page = Find<QWidget>("TabMon")->mapTo(tabs, QPoint(0, 0));
+    EXPECT_LE(page.y(), bar.bottom() + 1) << "no gap between the tabs and their page";
 }
