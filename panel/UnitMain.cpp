@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 namespace {
 
@@ -82,12 +83,30 @@ std::string MruKey(int index) {
     return "ADDR" + std::to_string(index);
 }
 
-// A saved position is used unless no screen shows any of the window's title bar.
-QPoint VisiblePosition(QPoint saved) {
-    const QRect titleBar(saved, QSize(200, 30));
+// The part of the window that must show on one screen for a saved position to be used:
+// the whole height of its top strip, where the title bar is, and enough of its width to
+// take hold of it.
+constexpr qint64 USABLE_WIDTH = 100;
+constexpr qint64 USABLE_HEIGHT = 30;
+
+// In 64 bits: a saved edge may be anywhere in the 32-bit range, and an edge plus a size
+// must not wrap.
+bool ShowsTopStrip(qint64 left, qint64 top, qint64 width, const QRect& screen) {
+    const qint64 screenLeft = screen.x();
+    const qint64 screenTop = screen.y();
+    const qint64 shownWidth =
+        std::min(left + width, screenLeft + screen.width()) - std::max(left, screenLeft);
+    const qint64 shownHeight =
+        std::min(top + USABLE_HEIGHT, screenTop + screen.height()) - std::max(top, screenTop);
+    return shownWidth >= std::min(USABLE_WIDTH, width) && shownHeight >= USABLE_HEIGHT;
+}
+
+// A saved position is used when some screen shows a usable part of the window there;
+// otherwise the window opens at the default position.
+QPoint UsablePosition(int left, int top, int width) {
     for (const QScreen* screen : QGuiApplication::screens()) {
-        if (screen->availableGeometry().intersects(titleBar))
-            return saved;
+        if (ShowsTopStrip(left, top, width, screen->availableGeometry()))
+            return {left, top};
     }
     return {DEFAULT_POSITION, DEFAULT_POSITION};
 }
@@ -348,8 +367,8 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormMain::LoadSettings() {
     const TIniFile settings(fSettingsFileName);
-    move(VisiblePosition({settings.ReadInteger("WINDOW", "LEFT", DEFAULT_POSITION),
-                          settings.ReadInteger("WINDOW", "TOP", DEFAULT_POSITION)}));
+    move(UsablePosition(settings.ReadInteger("WINDOW", "LEFT", DEFAULT_POSITION),
+                        settings.ReadInteger("WINDOW", "TOP", DEFAULT_POSITION), width()));
     for (int index = 0; index < MRU_KEPT; ++index) {
         TAddressValue address{};
         if (!ParseAddress(settings.ReadString("SECMRU", MruKey(index), ""), address))

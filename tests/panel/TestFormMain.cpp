@@ -6,13 +6,16 @@
 #include "Widgets.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWindow>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -436,4 +439,45 @@ TEST_F(FormFixture, TabsAreNineteenPixelsHighAndTheSelectedOneJoinsItsPage) {
     EXPECT_EQ(tabs->tabBar()->sizeHint().height(), 19) << "the tab widget keeps room for 19";
     const QPoint page = Find<QWidget>("TabMon")->mapTo(tabs, QPoint(0, 0));
     EXPECT_LE(page.y(), bar.bottom() + 1) << "no gap between the tabs and their page";
+}
+
+TEST_F(FormFixture, SavedPositionIsUsedOnlyWhereTheWindowsTopStripShows) {
+    constexpr int MAX = std::numeric_limits<int>::max();
+    constexpr int MIN = std::numeric_limits<int>::min();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const int right = screen.x() + screen.width();
+    const int bottom = screen.y() + screen.height();
+    struct Case {
+        int Left, Top;
+        bool Kept;
+    };
+    const Case cases[] = {
+        {MAX, 80, false},
+        {120, MAX, false},
+        {MIN, MIN, false},
+        {MAX, MAX, false},
+        {-2000000000, 50, false},
+        {120, -2000000000, false},
+        {right - 1, 80, false},                     // one column of pixels shows
+        {120, bottom - 1, false},                   // one row
+        {right - 99, 80, false},                    // 99 columns
+        {120, bottom - 29, false},                  // 29 rows
+        {120, screen.y() - 1, false},               // the title bar's top row is off
+        {right - 100, bottom - 30, true},           // just enough
+        {screen.x() - 489 + 100, screen.y(), true}, // the right 100 columns
+        {120, 80, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Left) + "," + std::to_string(c.Top));
+        WriteSettings("[WINDOW]\nLEFT=" + std::to_string(c.Left) +
+                      "\nTOP=" + std::to_string(c.Top) + "\n");
+        OpenForm();
+        const QPoint expected = c.Kept ? QPoint(c.Left, c.Top) : QPoint(100, 100);
+        EXPECT_EQ(fForm->pos(), expected);
+        fForm->close();
+        const TIniFile saved(fSettingsFile);
+        EXPECT_EQ(saved.ReadInteger("WINDOW", "LEFT", 0), expected.x()) << "saved back as shown";
+        EXPECT_EQ(saved.ReadInteger("WINDOW", "TOP", 0), expected.y());
+        fForm.reset();
+    }
 }
