@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -147,10 +148,22 @@ void TFormMain::PaintLamp(TLamp* lamp, bool on, const QColor& colour) {
 }
 
 void TFormMain::PaintLampState(TLamp* lamp, bool on, int state) {
-    PaintLamp(lamp, on, StateColour(state));
+    if (on)
+        lamp->SetFill(StateColour(state), QString::fromStdString(StateWord(state)));
+    else
+        PaintLamp(lamp, false, ButtonFace());
+}
+
+// The word for what a mode button's colour shows: the input on the output or the mode.
+QString TFormMain::ModeButtonWord(const QPushButton* button, bool active) const {
+    if (button == BtnAuto)
+        return QString::fromStdString(ModeWord(active));
+    const int input = button == BtnA ? INPUT_A : INPUT_B;
+    return QString::fromStdString(active ? OutputWord(input) : InputWord(input));
 }
 
 void TFormMain::PaintModeButton(QPushButton* button, bool on, bool active) {
+    button->setToolTip(on ? ModeButtonWord(button, active) : QString());
     if (on)
         SetButtonColour(button, active ? MODE_ACTIVE : MODE_INACTIVE);
     else if (ButtonColour(button) != ButtonFace())
@@ -349,9 +362,21 @@ void TFormMain::PanelBackDblClick(Qt::KeyboardModifiers modifiers) {
         label->setVisible(!label->isVisible());
 }
 
-// Double-clicks on the bare background and on the three link labels, not on the other
-// widgets whose unhandled clicks travel on to the background.
+// Enter in the address box connects, as the button does. The key is taken here, so that
+// the box does not pass it on and act on it a second time.
+bool TFormMain::AddressBoxKey(const QKeyEvent& key) {
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
+        return false;
+    if (BtnConn->isEnabled() && !fLink->IsRunning())
+        BtnConnClick();
+    return true;
+}
+
+// Enter in the address box; double-clicks on the bare background and on the three link
+// labels, not on the other widgets whose unhandled clicks travel on to the background.
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && CBoxIP != nullptr && watched == CBoxIP->lineEdit())
+        return AddressBoxKey(*static_cast<QKeyEvent*>(event));
     if (event->type() != QEvent::MouseButtonDblClick)
         return QWidget::eventFilter(watched, event);
     const auto* click = static_cast<QMouseEvent*>(event);

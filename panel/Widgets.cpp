@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -16,6 +18,23 @@ const QColor PANEL_BORDER(127, 157, 185);
 const QColor LAMP_OUTLINE(96, 96, 96);
 const QColor PINNED_TEXT(0, 0, 0);
 const QColor PINNED_GREY_TEXT(109, 109, 109);
+constexpr double READABLE_CONTRAST = 4.5;
+
+double RelativeLuminance(const QColor& colour) {
+    const auto linear = [](double channel) {
+        return channel <= 0.03928 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+QColor Mix(const QColor& from, const QColor& to, double share) {
+    const auto channel = [share](int a, int b) {
+        return static_cast<int>(std::lround(a + (b - a) * share));
+    };
+    return {channel(from.red(), to.red()), channel(from.green(), to.green()),
+            channel(from.blue(), to.blue())};
+}
 constexpr int MODE_ICON_MARGIN = 10;
 constexpr int MODE_ICON_SPACING = 4;
 
@@ -35,11 +54,39 @@ QColor StateColour(int state) {
     return colours[state & 3];
 }
 
+double ContrastRatio(const QColor& first, const QColor& second) {
+    const double a = RelativeLuminance(first);
+    const double b = RelativeLuminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor ReadableOn(const QColor& colour, const QColor& background) {
+    for (int step = 0; step <= 10; ++step) {
+        for (const QColor& end : {QColor(Qt::white), QColor(Qt::black)}) {
+            const QColor moved = Mix(colour, end, step / 10.0);
+            if (ContrastRatio(moved, background) >= READABLE_CONTRAST)
+                return moved;
+        }
+    }
+    return ContrastRatio(Qt::white, background) > ContrastRatio(Qt::black, background)
+               ? QColor(Qt::white)
+               : QColor(Qt::black);
+}
+
+QColor PinnedText() {
+    return PINNED_TEXT;
+}
+
+QColor PinnedDisabledText() {
+    return PINNED_GREY_TEXT;
+}
+
 TLamp::TLamp(QWidget* parent) : QWidget(parent), fFill(ButtonFace()) {
     setFixedSize(LAMP_SIZE, LAMP_SIZE);
 }
 
-void TLamp::SetFill(const QColor& colour) {
+void TLamp::SetFill(const QColor& colour, const QString& word) {
+    setToolTip(word);
     if (colour == fFill)
         return;
     fFill = colour;
@@ -71,9 +118,14 @@ void TTextPanel::SetTextColour(const QColor& colour) {
     update();
 }
 
+QColor TTextPanel::Background() const {
+    const QColor light = ThreeDLight();
+    return ContrastRatio(PINNED_TEXT, light) >= READABLE_CONTRAST ? light : QColor(Qt::white);
+}
+
 void TTextPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), ThreeDLight());
+    painter.fillRect(rect(), Background());
     painter.setPen(PANEL_BORDER);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     painter.setPen(fTextColour);
@@ -112,7 +164,7 @@ void TModeButton::paintEvent(QPaintEvent*) {
 
     // The caption's colour goes with the face's: black on a colour of the button's own.
     const bool ownFace = face != ButtonFace();
-    const QColor text = ownFace ? (enabled ? PINNED_TEXT : PINNED_GREY_TEXT)
+    const QColor text = ownFace ? (enabled ? PinnedText() : PinnedDisabledText())
                                 : colours.color(group, QPalette::ButtonText);
     QRect room = area;
     const int shift = isDown() ? 1 : 0;

@@ -6,9 +6,12 @@
 #include "Widgets.h"
 
 #include <QFile>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWindow>
@@ -16,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -480,4 +484,145 @@ TEST_F(FormFixture, SavedPositionIsUsedOnlyWhereTheWindowsTopStripShows) {
         EXPECT_EQ(saved.ReadInteger("WINDOW", "TOP", 0), expected.y());
         fForm.reset();
     }
+}
+
+TEST_F(FormFixture, EnterInTheAddressBoxConnectsAsTheButtonDoes) {
+    StartDevice(fAddress);
+    OpenForm();
+    QLineEdit* edit = AddressBox()->lineEdit();
+    TypeAddress("10.0.0.256");
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_GE(fMessages.size(), 1U);
+    EXPECT_EQ(fMessages[0].Text, "Invalid IP address");
+    EXPECT_EQ(fMessages.size(), 1U) << "one key, one answer";
+
+    TypeAddress(" " + QString::fromStdString(fAddress));
+    QTest::keyClick(edit, Qt::Key_Enter);
+    EXPECT_EQ(Messages().front(),
+              "Control connecting address: " + QString::fromStdString(fAddress));
+    EXPECT_EQ(Button("BtnConn")->text(), "Connecting...");
+    ASSERT_TRUE(WaitConnected());
+}
+
+// ---- Readable in any colour scheme -----------------------------------------------
+
+namespace {
+
+// The colour most pixels of the area have: what lies behind the text drawn there.
+QColor Behind(const QImage& image, const QRect& area) {
+    std::map<QRgb, int> counts;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    const auto most = std::max_element(counts.begin(), counts.end(),
+                                       [](auto a, auto b) { return a.second < b.second; });
+    return most == counts.end() ? QColor() : QColor::fromRgb(most->first);
+}
+
+QColor TextColour(const QWidget* widget, QPalette::ColorRole role) {
+    return widget->palette().color(widget->isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   role);
+}
+
+// Every label, group caption, check box and text panel the window shows now whose text
+// does not read on what the window painted behind it: 4.5:1 at least, 3:1 for dimmed
+// (grey) texts.
+std::string UnreadableTexts(QWidget* form) {
+    // Disabled texts need not read better than the system's own disabled text does (on
+    // a shade of its window colour, as inside a group).
+    const QPalette system = QApplication::palette();
+    const double disabledRatio =
+        0.95 * std::min(3.0, ContrastRatio(system.color(QPalette::Disabled, QPalette::WindowText),
+                                           system.color(QPalette::Disabled, QPalette::Window)));
+    const QImage image = form->grab().toImage();
+    std::string unreadable;
+    const auto check = [&](const QWidget* widget, const QColor& text, QRect area, bool dim) {
+        area.translate(widget->mapTo(form, QPoint(0, 0)));
+        const QColor behind = Behind(image, area);
+        const double ratio = ContrastRatio(text, behind);
+        const double least = !widget->isEnabled() ? disabledRatio : dim ? 3.0 : 4.5;
+        if (ratio < least)
+            unreadable += " " + widget->objectName().toStdString() + " " +
+                          text.name().toStdString() + " on " + behind.name().toStdString() + " (" +
+                          std::to_string(ratio) + ")";
+    };
+    for (const QLabel* label : form->findChildren<QLabel*>()) {
+        if (label->isVisible() && !label->text().isEmpty())
+            check(label, TextColour(label, QPalette::WindowText), label->rect(), false);
+    }
+    for (const QCheckBox* box : form->findChildren<QCheckBox*>()) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        const QRect text = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+        if (box->isVisible())
+            check(box, TextColour(box, QPalette::WindowText), text, false);
+    }
+    for (const QGroupBox* group : form->findChildren<QGroupBox*>()) {
+        const QFontMetrics metrics(group->font());
+        const QRect caption(0, 0, metrics.horizontalAdvance(group->title()) + 16, metrics.height());
+        if (group->isVisible())
+            check(group, TextColour(group, QPalette::WindowText), caption, false);
+    }
+    for (const TTextPanel* panel : form->findChildren<TTextPanel*>()) {
+        if (panel->isVisible())
+            check(panel, panel->TextColour(), panel->rect().adjusted(2, 2, -2, -2),
+                  panel->TextColour() == QColor(128, 128, 128));
+    }
+    return unreadable;
+}
+
+// Both pages in turn.
+std::string UnreadableOnEitherPage(QWidget* form) {
+    auto* tabs = form->findChild<QTabWidget*>("PControl");
+    std::string unreadable;
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page);
+        unreadable += UnreadableTexts(form);
+    }
+    tabs->setCurrentIndex(0);
+    return unreadable;
+}
+
+// A dark scheme as a system theme gives it: every role derived from a dark window.
+QPalette DarkPalette() {
+    return QPalette(QColor(53, 53, 53), QColor(53, 53, 53));
+}
+
+} // namespace
+
+TEST(Contrast, RatiosFollowTheReadabilityGuidelines) {
+    EXPECT_DOUBLE_EQ(ContrastRatio(Qt::black, Qt::white), 21.0);
+    EXPECT_DOUBLE_EQ(ContrastRatio(Qt::white, Qt::black), 21.0);
+    EXPECT_DOUBLE_EQ(ContrastRatio(QColor(9, 9, 9), QColor(9, 9, 9)), 1.0);
+    EXPECT_NEAR(ContrastRatio(QColor(128, 128, 128), Qt::white), 3.95, 0.01);
+    const QColor blue(0, 70, 213);
+    EXPECT_EQ(ReadableOn(blue, QColor(247, 246, 242)), blue) << "blue reads on light grey";
+    const QColor lighter = ReadableOn(blue, QColor(53, 53, 53));
+    EXPECT_GE(ContrastRatio(lighter, QColor(53, 53, 53)), 4.5);
+    EXPECT_GT(lighter.blue(), lighter.red()) << "still blue";
+}
+
+TEST_F(FormFixture, EveryTextReadsOnItsOwnBackgroundInALightAndADarkScheme) {
+    const QPalette systemPalette = QApplication::palette();
+    const QString systemStyle = QApplication::style()->name();
+    QApplication::setStyle("Fusion");
+    StartDevice(fAddress);
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QApplication::setPalette(dark ? DarkPalette() : systemPalette);
+        OpenForm();
+        EXPECT_EQ(UnreadableOnEitherPage(fForm.get()), "") << "not connected";
+        TypeAddress(QString::fromStdString(fAddress));
+        ClickConnect();
+        ASSERT_TRUE(WaitJournal("Control started", 3s));
+        QTest::mouseClick(Button("BtnPSUmode"), Qt::LeftButton);
+        QTest::mouseClick(Button("BtnSETmode"), Qt::LeftButton);
+        EXPECT_TRUE(Find<QCheckBox>("CBoxRec")->isEnabled());
+        EXPECT_EQ(UnreadableOnEitherPage(fForm.get()), "") << "connected, in adjust mode";
+        fForm.reset();
+    }
+    QApplication::setPalette(systemPalette);
+    QApplication::setStyle(systemStyle);
 }

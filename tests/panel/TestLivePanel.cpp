@@ -348,3 +348,24 @@ TEST_F(LivePanel, ModeButtonFacesAreFlatInTheTabledColoursWithHotTracking) {
     for (const char* name : {"BtnA", "BtnAuto", "BtnB"})
         EXPECT_EQ(FaceMismatch(Button(name), ButtonFace()), "") << name << " when off";
 }
+
+TEST_F(LivePanel, LampsAndModeButtonsTellTheirStateInWordsToo) {
+    Connect({"mode manual", "output A", "temp 40"});
+    const auto tip = [this](const char* name) { return Find<QWidget>(name)->toolTip(); };
+    EXPECT_EQ(tip("BtnA"), "[A] -> [OUT]");
+    EXPECT_EQ(tip("BtnB"), "[B]");
+    EXPECT_EQ(tip("BtnAuto"), "MANUAL");
+    EXPECT_EQ(tip("ShapeSyncA"), "OK");
+    EXPECT_EQ(tip("ShapeTemp"), "OK");
+    for (const auto& [state, word] : {std::pair{"error", "ERROR"}, {"na", "NA"}, {"off", "OFF"}}) {
+        Run(std::string("check B motion ") + state);
+        EXPECT_TRUE(PumpUntil([&] { return tip("ShapeMotionB") == word; }, 2s)) << word;
+    }
+    Run("mode auto");
+    EXPECT_TRUE(PumpUntil([&] { return tip("BtnAuto") == "AUTO"; }, 2s));
+
+    ClickConnect();
+    ASSERT_TRUE(WaitStopped());
+    for (const char* name : {"BtnA", "BtnAuto", "ShapeSyncA", "ShapeMotionB", "ShapeTemp"})
+        EXPECT_EQ(tip(name), "") << name << ": no state when not connected";
+}
