@@ -15,11 +15,13 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 namespace {
 
@@ -56,16 +58,56 @@ QString Trimmed(const QString& text) {
     return text.mid(from, to - from);
 }
 
+// Swallows every input event of the application while it lives.
+class TInputDrop : public QObject {
+public:
+    TInputDrop() { QCoreApplication::instance()->installEventFilter(this); }
+    ~TInputDrop() override { QCoreApplication::instance()->removeEventFilter(this); }
+    TInputDrop(const TInputDrop&) = delete;
+    TInputDrop& operator=(const TInputDrop&) = delete;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->isInputEvent() || event->type() == QEvent::Shortcut;
+    }
+};
+
+// Runs the events queued while the window thread was blocked, with the clicks and keys
+// among them dropped: they were aimed at a window that could not answer, and must not
+// act on the state it shows now.
+void DropQueuedInput() {
+    const TInputDrop drop;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+}
+
 std::string MruKey(int index) {
     return "ADDR" + std::to_string(index);
 }
 
-// A saved position is used unless no screen shows any of the window's title bar.
-QPoint VisiblePosition(QPoint saved) {
-    const QRect titleBar(saved, QSize(200, 30));
+// The part of the window that must show on one screen for a saved position to be used:
+// the whole height of its top strip, where the title bar is, and enough of its width to
+// take hold of it.
+constexpr qint64 USABLE_WIDTH = 100;
+constexpr qint64 USABLE_HEIGHT = 30;
+
+// In 64 bits: a saved edge may be anywhere in the 32-bit range, and an edge plus a size
+// must not wrap.
+bool ShowsTopStrip(qint64 left, qint64 top, qint64 width, const QRect& screen) {
+    const qint64 screenLeft = screen.x();
+    const qint64 screenTop = screen.y();
+    const qint64 shownWidth =
+        std::min(left + width, screenLeft + screen.width()) - std::max(left, screenLeft);
+    const qint64 shownHeight =
+        std::min(top + USABLE_HEIGHT, screenTop + screen.height()) - std::max(top, screenTop);
+    return shownWidth >= std::min(USABLE_WIDTH, width) && shownHeight >= USABLE_HEIGHT;
+}
+
+// A saved position is used when some screen shows a usable part of the window there;
+// otherwise the window opens at the default position.
+QPoint UsablePosition(int left, int top, int width) {
     for (const QScreen* screen : QGuiApplication::screens()) {
-        if (screen->availableGeometry().intersects(titleBar))
-            return saved;
+        if (ShowsTopStrip(left, top, width, screen->availableGeometry()))
+            return {left, top};
     }
     return {DEFAULT_POSITION, DEFAULT_POSITION};
 }
@@ -106,10 +148,22 @@ void TFormMain::PaintLamp(TLamp* lamp, bool on, const QColor& colour) {
 }
 
 void TFormMain::PaintLampState(TLamp* lamp, bool on, int state) {
-    PaintLamp(lamp, on, StateColour(state));
+    if (on)
+        lamp->SetFill(StateColour(state), QString::fromStdString(StateWord(state)));
+    else
+        PaintLamp(lamp, false, ButtonFace());
+}
+
+// The word for what a mode button's colour shows: the input on the output or the mode.
+QString TFormMain::ModeButtonWord(const QPushButton* button, bool active) const {
+    if (button == BtnAuto)
+        return QString::fromStdString(ModeWord(active));
+    const int input = button == BtnA ? INPUT_A : INPUT_B;
+    return QString::fromStdString(active ? OutputWord(input) : InputWord(input));
 }
 
 void TFormMain::PaintModeButton(QPushButton* button, bool on, bool active) {
+    button->setToolTip(on ? ModeButtonWord(button, active) : QString());
     if (on)
         SetButtonColour(button, active ? MODE_ACTIVE : MODE_INACTIVE);
     else if (ButtonColour(button) != ButtonFace())
@@ -185,7 +239,13 @@ void TFormMain::BtnConnClick() {
     if (fLink->IsConnected()) {
         BtnConn->setEnabled(false);
         BtnConn->setText("Disconnecting...");
+        // Shown now: Disconnect blocks the window thread until the worker has ended, up to
+        // one exchange time-out against a slow device.
+        BtnConn->repaint();
         fLink->Disconnect();
+        // The stop event the worker posted runs here too, and the window is back in its
+        // not-connected state; a click made during the wait does not connect again.
+        DropQueuedInput();
         return;
     }
     TAddressValue address{};
@@ -302,9 +362,21 @@ void TFormMain::PanelBackDblClick(Qt::KeyboardModifiers modifiers) {
         label->setVisible(!label->isVisible());
 }
 
-// Double-clicks on the bare background and on the three link labels, not on the other
-// widgets whose unhandled clicks travel on to the background.
+// Enter in the address box connects, as the button does. The key is taken here, so that
+// the box does not pass it on and act on it a second time.
+bool TFormMain::AddressBoxKey(const QKeyEvent& key) {
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
+        return false;
+    if (BtnConn->isEnabled() && !fLink->IsRunning())
+        BtnConnClick();
+    return true;
+}
+
+// Enter in the address box; double-clicks on the bare background and on the three link
+// labels, not on the other widgets whose unhandled clicks travel on to the background.
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && CBoxIP != nullptr && watched == CBoxIP->lineEdit())
+        return AddressBoxKey(*static_cast<QKeyEvent*>(event));
     if (event->type() != QEvent::MouseButtonDblClick)
         return QWidget::eventFilter(watched, event);
     const auto* click = static_cast<QMouseEvent*>(event);
@@ -320,8 +392,8 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormMain::LoadSettings() {
     const TIniFile settings(fSettingsFileName);
-    move(VisiblePosition({settings.ReadInteger("WINDOW", "LEFT", DEFAULT_POSITION),
-                          settings.ReadInteger("WINDOW", "TOP", DEFAULT_POSITION)}));
+    move(UsablePosition(settings.ReadInteger("WINDOW", "LEFT", DEFAULT_POSITION),
+                        settings.ReadInteger("WINDOW", "TOP", DEFAULT_POSITION), width()));
     for (int index = 0; index < MRU_KEPT; ++index) {
         TAddressValue address{};
         if (!ParseAddress(settings.ReadString("SECMRU", MruKey(index), ""), address))

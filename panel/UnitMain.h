@@ -17,6 +17,7 @@ class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QTabWidget;
@@ -79,6 +80,7 @@ private:
     void ShowConnected();
     void ShowNotConnected();
     void BtnConnClick();
+    bool AddressBoxKey(const QKeyEvent& key);
     void OnDeviceName();
     void OnStop(int code);
     void ReportFailure(const QString& reason);
@@ -129,6 +131,7 @@ private:
     void PaintLamp(TLamp* lamp, bool on, const QColor& colour);
     void PaintLampState(TLamp* lamp, bool on, int state);
     void PaintModeButton(QPushButton* button, bool on, bool active = false);
+    QString ModeButtonWord(const QPushButton* button, bool active) const;
 
     QMessageBox::StandardButton Ask(const TMessage& message);
     void ShowError(const QString& text);

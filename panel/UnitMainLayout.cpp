@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTabBar>
@@ -45,23 +46,48 @@ template <typename TWidget> TWidget* Named(TWidget* widget, const char* name) {
     return widget;
 }
 
-// Group captions are blue, while what the group holds keeps the plain text colours.
+// Sets the text colours of every state: the given ones where enabled, the disabled one
+// where not.
+void SetTextColours(QWidget* widget, const QColor& text, const QColor& disabled,
+                    std::initializer_list<QPalette::ColorRole> roles) {
+    QPalette palette = widget->palette();
+    for (const QPalette::ColorRole role : roles) {
+        palette.setColor(QPalette::Active, role, text);
+        palette.setColor(QPalette::Inactive, role, text);
+        palette.setColor(QPalette::Disabled, role, disabled);
+    }
+    widget->setPalette(palette);
+}
+
+// Group captions are blue where blue reads on what lies behind them, a lighter or darker
+// blue where it would not; what the group holds keeps the plain text colours.
 void ColourCaption(QGroupBox* group) {
+    const QColor behind = group->parentWidget()->palette().color(QPalette::Window);
+    const QColor caption = ReadableOn(GROUP_CAPTION, behind);
     QPalette palette = group->palette();
-    palette.setColor(QPalette::WindowText, GROUP_CAPTION);
-    palette.setColor(QPalette::Text, GROUP_CAPTION);
+    palette.setColor(QPalette::WindowText, caption);
+    palette.setColor(QPalette::Text, caption);
     group->setPalette(palette);
 }
 
-// Keeps the application's text colours in every state, so disabled widgets still grey out.
-void KeepPlainText(QWidget* widget) {
+// The text colours of a palette in every state, so disabled widgets still grey out.
+void KeepTextOf(QWidget* widget, const QPalette& plain) {
     QPalette palette = widget->palette();
-    const QPalette plain = QApplication::palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         for (const auto role : {QPalette::WindowText, QPalette::Text})
             palette.setColor(group, role, plain.color(group, role));
     }
     widget->setPalette(palette);
+}
+
+// Text drawn straight on the background takes the text colours of that background: the
+// system's on the window, the window's own on its light pages. Groups in between only
+// colour their captions.
+void KeepPlainText(QWidget* widget) {
+    QWidget* backdrop = widget->parentWidget();
+    while (qobject_cast<QGroupBox*>(backdrop) != nullptr)
+        backdrop = backdrop->parentWidget();
+    KeepTextOf(widget, backdrop->palette());
 }
 
 QGroupBox* MakeGroup(QWidget* parent, const char* name, const QString& caption, QRect place) {
@@ -90,6 +116,8 @@ QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text, 
     QPalette palette = box->palette();
     palette.setColor(QPalette::Base, CHECK_FILL);
     box->setPalette(palette);
+    // The check mark is drawn on the box's own light fill.
+    SetTextColours(box, PinnedText(), PinnedDisabledText(), {QPalette::Text});
     box->setGeometry(at.x(), at.y(), 89, 17);
     return box;
 }
@@ -108,18 +136,16 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, 
 
 TSpinEdit* MakeSpinEdit(QWidget* parent, const char* name, const TSpinEditSpec& range, QPoint at) {
     auto* edit = Named(new TSpinEdit(range, parent), name);
-    KeepPlainText(edit);
+    // Its text stands on its own field, in the system's colours.
+    KeepTextOf(edit, QApplication::palette());
     edit->setGeometry(at.x(), at.y(), 65, 21);
     return edit;
 }
 
 QPushButton* MakeModeButton(QWidget* parent, const char* name, const QString& text, int x) {
-    QPushButton* button = MakeButton(parent, name, text, QRect(x, 24, 89, 41));
+    auto* button = Named(new TModeButton(text, parent), name);
+    button->setGeometry(x, 24, 89, 41);
     button->setFont(WindowFont(12));
-    button->setCursor(Qt::PointingHandCursor);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    button->setPalette(palette);
     return button;
 }
 
@@ -138,12 +164,37 @@ QIcon AutoIcon() {
     return QIcon(pixmap);
 }
 
+constexpr int TAB_HEIGHT = 19;
+
+// Tabs of a fixed height, so that the tab widget keeps no more room for them than they
+// take and the selected tab joins its page.
+class TTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override {
+        return {QTabBar::tabSizeHint(index).width(), TAB_HEIGHT};
+    }
+    QSize minimumTabSizeHint(int index) const override {
+        return {QTabBar::minimumTabSizeHint(index).width(), TAB_HEIGHT};
+    }
+};
+
+class TTabWidget : public QTabWidget {
+public:
+    explicit TTabWidget(QWidget* parent) : QTabWidget(parent) { setTabBar(new TTabBar(this)); }
+};
+
 QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption) {
     auto* page = Named(new QWidget, name);
     page->setAutoFillBackground(true);
     QPalette palette = page->palette();
     palette.setColor(QPalette::Window, PAGE_BACKGROUND);
     page->setPalette(palette);
+    // A light page of the window's own carries dark text in any system scheme.
+    SetTextColours(page, PinnedText(), PinnedDisabledText(),
+                   {QPalette::WindowText, QPalette::Text});
     tabs->addTab(page, caption);
     return page;
 }
@@ -171,6 +222,7 @@ void TFormMain::CreateTopArea() {
     CBoxIP->setMaxVisibleItems(10);
     CBoxIP->setCompleter(nullptr);
     CBoxIP->setInsertPolicy(QComboBox::NoInsert);
+    CBoxIP->lineEdit()->installEventFilter(this);
     BtnConn = MakeButton(PanelBack, "BtnConn", "Connect", QRect(176, 6, 89, 25));
     connect(BtnConn, &QPushButton::clicked, this, [this] { BtnConnClick(); });
     LC = MakeLabel(PanelBack, "LC", "LC", QPoint(288, 5));
@@ -207,9 +259,8 @@ void TFormMain::CreatePowerGroup() {
 }
 
 void TFormMain::CreateTabs() {
-    PControl = Named(new QTabWidget(PanelBack), "PControl");
+    PControl = Named(new TTabWidget(PanelBack), "PControl");
     PControl->setGeometry(8, 200, 473, 369);
-    PControl->tabBar()->setFixedHeight(19);
     PControl->tabBar()->setMouseTracking(false);
     CreateMonitoringPage(MakePage(PControl, "TabMon", "Monitoring"));
     CreateSettingsPage(MakePage(PControl, "TabSet", "Settings"));

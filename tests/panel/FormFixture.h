@@ -23,6 +23,15 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+// Failure messages show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QPoint& point, std::ostream* out) {
+    *out << point.x() << ',' << point.y();
+}
+
 class FormFixture : public testing::Test {
 protected:
     void SetUp() override {

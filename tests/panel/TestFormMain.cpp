@@ -6,9 +6,21 @@
 #include "Widgets.h"
 
 #include <QFile>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QWindow>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <map>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -260,14 +272,14 @@ TEST_F(FormFixture, JournalSavesOldestFirstAndErasesOnlyOnYes) {
     EXPECT_TRUE(Button("BtnEraseJ")->isEnabled());
 }
 
-// ---- Saving the journal on a full disk (issue 10) --------------------------------
+// ---- Saving the journal on a full disk ------------------------------------------
 
 namespace {
 
 struct FullDiskCase {
     const char* Name;
-    int Lines;          // about 60 bytes each: 40 stay in Qt's 16 KB write buffer, 1000 do not
-    bool OverOldFile;   // an older journal file stands where the new one goes
+    int Lines;        // about 60 bytes each: 40 stay in Qt's 16 KB write buffer, 1000 do not
+    bool OverOldFile; // an older journal file stands where the new one goes
 };
 
 void PrintTo(const FullDiskCase& c, std::ostream* out) {
@@ -316,8 +328,8 @@ TEST_P(FullDiskSave, KeepsTheOldFileShowsTheReasonAndCanBeRepeated) {
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, c.OverOldFile ? std::vector<std::string>{"journal.log"}
-                                  : std::vector<std::string>{})
+    EXPECT_EQ(left,
+              c.OverOldFile ? std::vector<std::string>{"journal.log"} : std::vector<std::string>{})
         << "no temporary file is left behind";
     EXPECT_EQ(fForm->Journal().Count(), lines) << "nothing of the journal is lost";
     EXPECT_TRUE(Button("BtnSaveJ")->isEnabled());
@@ -329,10 +341,288 @@ TEST_P(FullDiskSave, KeepsTheOldFileShowsTheReasonAndCanBeRepeated) {
     EXPECT_TRUE(saved.endsWith(fForm->Journal().Line(0).toUtf8() + "\r\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Journal, FullDiskSave,
-    testing::Values(FullDiskCase{"SmallOverOldFile", 40, true},
-                    FullDiskCase{"SmallToNewFile", 40, false},
-                    FullDiskCase{"LargeOverOldFile", 1000, true},
-                    FullDiskCase{"LargeToNewFile", 1000, false}),
-    [](const testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Journal, FullDiskSave,
+                         testing::Values(FullDiskCase{"SmallOverOldFile", 40, true},
+                                         FullDiskCase{"SmallToNewFile", 40, false},
+                                         FullDiskCase{"LargeOverOldFile", 1000, true},
+                                         FullDiskCase{"LargeToNewFile", 1000, false}),
+                         [](const testing::TestParamInfo<FullDiskCase>& info) {
+                             return std::string(info.param.Name);
+                         });
+
+// ---- Disconnect against a device that stopped answering -------------------------
+
+namespace {
+
+// Notes what a widget showed each time it was painted.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(std::function<void()> onPaint) : fOnPaint(std::move(onPaint)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            fOnPaint();
+        return false;
+    }
+
+private:
+    std::function<void()> fOnPaint;
+};
+
+} // namespace
+
+// The worker waits out a 3-second reply time-out before it ends, so Disconnect blocks.
+TEST_F(FormFixture, DisconnectShowsItselfBeforeTheWaitAndDropsAClickMadeDuringIt) {
+    StartDevice(fAddress);
+    OpenForm();
+    TypeAddress(QString::fromStdString(fAddress));
+    ClickConnect();
+    ASSERT_TRUE(WaitConnected());
+    QPushButton* conn = Button("BtnConn");
+    QWindow* window = fForm->windowHandle();
+    ASSERT_NE(window, nullptr);
+
+    std::atomic<bool> shownWhileWaiting{false};
+    PaintWatch watch([&] {
+        if (conn->text() == "Disconnecting..." && !conn->isEnabled() && fForm->Link()->IsRunning())
+            shownWhileWaiting = true;
+    });
+    conn->installEventFilter(&watch);
+
+    ASSERT_EQ(fDevice->Execute("fault silent on"), "");
+    PumpFor(300ms); // the worker now waits for a reply that does not come
+
+    // A click made during the wait goes the window system's way, as a real one would: it
+    // is queued and handled once the window thread runs again, after the stop event.
+    // The call returns only then, so the press comes from a thread of its own, and its
+    // release follows as soon as the press was handled. (Qt takes one such waiting call
+    // at a time: two at once deadlock inside Qt.)
+    using Clock = std::chrono::steady_clock;
+    const QPointF at = conn->mapTo(fForm.get(), conn->rect().center());
+    const QPointF global = window->mapToGlobal(at.toPoint());
+    const int stamp = QTest::lastMouseTimestamp + 10000;
+    QTest::lastMouseTimestamp = stamp + 10000;
+    Clock::time_point queued;
+    std::atomic<bool> handDone{false};
+    std::thread operatorHand([&] {
+        for (int i = 0; i < 100 && !shownWhileWaiting; ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(200ms);
+        queued = Clock::now();
+        qt_handleMouseEvent(window, at, global, Qt::LeftButton, Qt::LeftButton,
+                            QEvent::MouseButtonPress, Qt::NoModifier, stamp);
+        qt_handleMouseEvent(window, at, global, Qt::NoButton, Qt::LeftButton,
+                            QEvent::MouseButtonRelease, Qt::NoModifier, stamp + 80);
+        handDone = true;
+    });
+
+    const Clock::time_point start = Clock::now();
+    ClickConnect(); // blocks until the worker has ended
+    const Clock::time_point returned = Clock::now();
+    EXPECT_TRUE(PumpUntil([&] { return handDone.load(); }, 3s));
+    operatorHand.join();
+    PumpFor(300ms);
+    conn->removeEventFilter(&watch);
+
+    ASSERT_LT(queued, returned) << "the click was made during the wait";
+    EXPECT_GT(returned - start, 1s) << "Disconnect waited for the worker";
+    EXPECT_TRUE(shownWhileWaiting) << "\"Disconnecting...\", disabled, shows before the wait";
+    EXPECT_EQ(Messages().front(), "Control stoped manualy") << "no new connection";
+    EXPECT_FALSE(fForm->Link()->IsRunning());
+    EXPECT_EQ(conn->text(), "Connect");
+    EXPECT_TRUE(conn->isEnabled());
+}
+
+TEST_F(FormFixture, TabsAreNineteenPixelsHighAndTheSelectedOneJoinsItsPage) {
+    OpenForm();
+    auto* tabs = Find<QTabWidget>("PControl");
+    const QRect bar = tabs->tabBar()->geometry();
+    EXPECT_EQ(bar.height(), 19);
+    EXPECT_EQ(tabs->tabBar()->tabRect(tabs->currentIndex()).height(), 19);
+    EXPECT_EQ(tabs->tabBar()->sizeHint().height(), 19) << "the tab widget keeps room for 19";
+    const QPoint page = Find<QWidget>("TabMon")->mapTo(tabs, QPoint(0, 0));
+    EXPECT_LE(page.y(), bar.bottom() + 1) << "no gap between the tabs and their page";
+}
+
+TEST_F(FormFixture, SavedPositionIsUsedOnlyWhereTheWindowsTopStripShows) {
+    constexpr int MAX = std::numeric_limits<int>::max();
+    constexpr int MIN = std::numeric_limits<int>::min();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const int right = screen.x() + screen.width();
+    const int bottom = screen.y() + screen.height();
+    struct Case {
+        int Left, Top;
+        bool Kept;
+    };
+    const Case cases[] = {
+        {MAX, 80, false},
+        {120, MAX, false},
+        {MIN, MIN, false},
+        {MAX, MAX, false},
+        {-2000000000, 50, false},
+        {120, -2000000000, false},
+        {right - 1, 80, false},                     // one column of pixels shows
+        {120, bottom - 1, false},                   // one row
+        {right - 99, 80, false},                    // 99 columns
+        {120, bottom - 29, false},                  // 29 rows
+        {120, screen.y() - 1, false},               // the title bar's top row is off
+        {right - 100, bottom - 30, true},           // just enough
+        {screen.x() - 489 + 100, screen.y(), true}, // the right 100 columns
+        {120, 80, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Left) + "," + std::to_string(c.Top));
+        WriteSettings("[WINDOW]\nLEFT=" + std::to_string(c.Left) +
+                      "\nTOP=" + std::to_string(c.Top) + "\n");
+        OpenForm();
+        const QPoint expected = c.Kept ? QPoint(c.Left, c.Top) : QPoint(100, 100);
+        EXPECT_EQ(fForm->pos(), expected);
+        fForm->close();
+        const TIniFile saved(fSettingsFile);
+        EXPECT_EQ(saved.ReadInteger("WINDOW", "LEFT", 0), expected.x()) << "saved back as shown";
+        EXPECT_EQ(saved.ReadInteger("WINDOW", "TOP", 0), expected.y());
+        fForm.reset();
+    }
+}
+
+TEST_F(FormFixture, EnterInTheAddressBoxConnectsAsTheButtonDoes) {
+    StartDevice(fAddress);
+    OpenForm();
+    QLineEdit* edit = AddressBox()->lineEdit();
+    TypeAddress("10.0.0.256");
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_GE(fMessages.size(), 1U);
+    EXPECT_EQ(fMessages[0].Text, "Invalid IP address");
+    EXPECT_EQ(fMessages.size(), 1U) << "one key, one answer";
+
+    TypeAddress(" " + QString::fromStdString(fAddress));
+    QTest::keyClick(edit, Qt::Key_Enter);
+    EXPECT_EQ(Messages().front(),
+              "Control connecting address: " + QString::fromStdString(fAddress));
+    EXPECT_EQ(Button("BtnConn")->text(), "Connecting...");
+    ASSERT_TRUE(WaitConnected());
+}
+
+// ---- Readable in any colour scheme -----------------------------------------------
+
+namespace {
+
+// The colour most pixels of the area have: what lies behind the text drawn there.
+QColor Behind(const QImage& image, const QRect& area) {
+    std::map<QRgb, int> counts;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    const auto most = std::max_element(counts.begin(), counts.end(),
+                                       [](auto a, auto b) { return a.second < b.second; });
+    return most == counts.end() ? QColor() : QColor::fromRgb(most->first);
+}
+
+QColor TextColour(const QWidget* widget, QPalette::ColorRole role) {
+    return widget->palette().color(widget->isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   role);
+}
+
+// Every label, group caption, check box and text panel the window shows now whose text
+// does not read on what the window painted behind it: 4.5:1 at least, 3:1 for dimmed
+// (grey) texts.
+std::string UnreadableTexts(QWidget* form) {
+    // Disabled texts need not read better than the system's own disabled text does (on
+    // a shade of its window colour, as inside a group).
+    const QPalette system = QApplication::palette();
+    const double disabledRatio =
+        0.95 * std::min(3.0, ContrastRatio(system.color(QPalette::Disabled, QPalette::WindowText),
+                                           system.color(QPalette::Disabled, QPalette::Window)));
+    const QImage image = form->grab().toImage();
+    std::string unreadable;
+    const auto check = [&](const QWidget* widget, const QColor& text, QRect area, bool dim) {
+        area.translate(widget->mapTo(form, QPoint(0, 0)));
+        const QColor behind = Behind(image, area);
+        const double ratio = ContrastRatio(text, behind);
+        const double least = !widget->isEnabled() ? disabledRatio : dim ? 3.0 : 4.5;
+        if (ratio < least)
+            unreadable += " " + widget->objectName().toStdString() + " " +
+                          text.name().toStdString() + " on " + behind.name().toStdString() + " (" +
+                          std::to_string(ratio) + ")";
+    };
+    for (const QLabel* label : form->findChildren<QLabel*>()) {
+        if (label->isVisible() && !label->text().isEmpty())
+            check(label, TextColour(label, QPalette::WindowText), label->rect(), false);
+    }
+    for (const QCheckBox* box : form->findChildren<QCheckBox*>()) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        const QRect text = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+        if (box->isVisible())
+            check(box, TextColour(box, QPalette::WindowText), text, false);
+    }
+    for (const QGroupBox* group : form->findChildren<QGroupBox*>()) {
+        const QFontMetrics metrics(group->font());
+        const QRect caption(0, 0, metrics.horizontalAdvance(group->title()) + 16, metrics.height());
+        if (group->isVisible())
+            check(group, TextColour(group, QPalette::WindowText), caption, false);
+    }
+    for (const TTextPanel* panel : form->findChildren<TTextPanel*>()) {
+        if (panel->isVisible())
+            check(panel, panel->TextColour(), panel->rect().adjusted(2, 2, -2, -2),
+                  panel->TextColour() == QColor(128, 128, 128));
+    }
+    return unreadable;
+}
+
+// Both pages in turn.
+std::string UnreadableOnEitherPage(QWidget* form) {
+    auto* tabs = form->findChild<QTabWidget*>("PControl");
+    std::string unreadable;
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page);
+        unreadable += UnreadableTexts(form);
+    }
+    tabs->setCurrentIndex(0);
+    return unreadable;
+}
+
+// A dark scheme as a system theme gives it: every role derived from a dark window.
+QPalette DarkPalette() {
+    return QPalette(QColor(53, 53, 53), QColor(53, 53, 53));
+}
+
+} // namespace
+
+TEST(Contrast, RatiosFollowTheReadabilityGuidelines) {
+    EXPECT_DOUBLE_EQ(ContrastRatio(Qt::black, Qt::white), 21.0);
+    EXPECT_DOUBLE_EQ(ContrastRatio(Qt::white, Qt::black), 21.0);
+    EXPECT_DOUBLE_EQ(ContrastRatio(QColor(9, 9, 9), QColor(9, 9, 9)), 1.0);
+    EXPECT_NEAR(ContrastRatio(QColor(128, 128, 128), Qt::white), 3.95, 0.01);
+    const QColor blue(0, 70, 213);
+    EXPECT_EQ(ReadableOn(blue, QColor(247, 246, 242)), blue) << "blue reads on light grey";
+    const QColor lighter = ReadableOn(blue, QColor(53, 53, 53));
+    EXPECT_GE(ContrastRatio(lighter, QColor(53, 53, 53)), 4.5);
+    EXPECT_GT(lighter.blue(), lighter.red()) << "still blue";
+}
+
+TEST_F(FormFixture, EveryTextReadsOnItsOwnBackgroundInALightAndADarkScheme) {
+    const QPalette systemPalette = QApplication::palette();
+    const QString systemStyle = QApplication::style()->name();
+    QApplication::setStyle("Fusion");
+    StartDevice(fAddress);
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QApplication::setPalette(dark ? DarkPalette() : systemPalette);
+        OpenForm();
+        EXPECT_EQ(UnreadableOnEitherPage(fForm.get()), "") << "not connected";
+        TypeAddress(QString::fromStdString(fAddress));
+        ClickConnect();
+        ASSERT_TRUE(WaitJournal("Control started", 3s));
+        QTest::mouseClick(Button("BtnPSUmode"), Qt::LeftButton);
+        QTest::mouseClick(Button("BtnSETmode"), Qt::LeftButton);
+        EXPECT_TRUE(Find<QCheckBox>("CBoxRec")->isEnabled());
+        EXPECT_EQ(UnreadableOnEitherPage(fForm.get()), "") << "connected, in adjust mode";
+        fForm.reset();
+    }
+    QApplication::setPalette(systemPalette);
+    QApplication::setStyle(systemStyle);
+}

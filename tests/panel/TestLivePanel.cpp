@@ -295,3 +295,77 @@ TEST_F(LivePanel, DecimalCommaLocaleShowsAndReportsWithItsSeparators) {
     ASSERT_TRUE(WaitWrites(1));
     EXPECT_EQ(Writes()[0][6 + 8], 25) << "2,5 s in tenths";
 }
+
+// ---- Mode button faces ----------------------------------------------------------
+
+namespace {
+
+// Points of a button's face clear of its border, hover frame, focus mark and caption.
+std::vector<QPoint> FacePoints(const QSize& size) {
+    const int right = size.width() - 6;
+    const int bottom = size.height() - 6;
+    return {{5, 5},  {right, 5},  {5, bottom},           {right, bottom},
+            {5, 20}, {right, 20}, {size.width() / 2, 5}, {size.width() / 2, bottom}};
+}
+
+// Empty when every face point of the button's image holds exactly the colour.
+std::string FaceMismatch(QPushButton* button, const QColor& colour) {
+    const QImage image = button->grab().toImage();
+    std::string mismatch;
+    for (const QPoint& at : FacePoints(image.size())) {
+        const QColor found = image.pixelColor(at);
+        if (found.rgb() != colour.rgb())
+            mismatch += " at " + std::to_string(at.x()) + "," + std::to_string(at.y()) + " " +
+                        found.name().toStdString();
+    }
+    return mismatch;
+}
+
+} // namespace
+
+TEST_F(LivePanel, ModeButtonFacesAreFlatInTheTabledColoursWithHotTracking) {
+    Connect({"mode manual", "output A"});
+    ASSERT_EQ(ButtonColour(Button("BtnA")), GREEN);
+    EXPECT_EQ(FaceMismatch(Button("BtnA"), GREEN), "");
+    EXPECT_EQ(FaceMismatch(Button("BtnB"), QColor(238, 238, 238)), "");
+    EXPECT_EQ(FaceMismatch(Button("BtnAuto"), QColor(238, 238, 238)), "");
+    for (const char* name : {"BtnA", "BtnAuto", "BtnB"})
+        EXPECT_EQ(Button(name)->cursor().shape(), Qt::PointingHandCursor) << name;
+
+    QPushButton* a = Button("BtnA");
+    const QImage still = a->grab().toImage();
+    QTest::mouseMove(a, a->rect().center());
+    PumpFor(20ms);
+    ASSERT_TRUE(a->underMouse());
+    const QImage hot = a->grab().toImage();
+    EXPECT_NE(hot, still) << "hot tracking shows the button under the mouse";
+    EXPECT_EQ(hot.pixelColor(1, hot.height() / 2), a->palette().color(QPalette::Highlight));
+    EXPECT_EQ(FaceMismatch(a, GREEN), "") << "the face keeps its colour under the mouse";
+    QTest::mouseMove(Find<QWidget>("PanelBack"), QPoint(2, 2));
+
+    ClickConnect();
+    ASSERT_TRUE(WaitStopped());
+    for (const char* name : {"BtnA", "BtnAuto", "BtnB"})
+        EXPECT_EQ(FaceMismatch(Button(name), ButtonFace()), "") << name << " when off";
+}
+
+TEST_F(LivePanel, LampsAndModeButtonsTellTheirStateInWordsToo) {
+    Connect({"mode manual", "output A", "temp 40"});
+    const auto tip = [this](const char* name) { return Find<QWidget>(name)->toolTip(); };
+    EXPECT_EQ(tip("BtnA"), "[A] -> [OUT]");
+    EXPECT_EQ(tip("BtnB"), "[B]");
+    EXPECT_EQ(tip("BtnAuto"), "MANUAL");
+    EXPECT_EQ(tip("ShapeSyncA"), "OK");
+    EXPECT_EQ(tip("ShapeTemp"), "OK");
+    for (const auto& [state, word] : {std::pair{"error", "ERROR"}, {"na", "NA"}, {"off", "OFF"}}) {
+        Run(std::string("check B motion ") + state);
+        EXPECT_TRUE(PumpUntil([&] { return tip("ShapeMotionB") == word; }, 2s)) << word;
+    }
+    Run("mode auto");
+    EXPECT_TRUE(PumpUntil([&] { return tip("BtnAuto") == "AUTO"; }, 2s));
+
+    ClickConnect();
+    ASSERT_TRUE(WaitStopped());
+    for (const char* name : {"BtnA", "BtnAuto", "ShapeSyncA", "ShapeMotionB", "ShapeTemp"})
+        EXPECT_EQ(tip(name), "") << name << ": no state when not connected";
+}
