@@ -45,23 +45,3 @@ TEST(SafeFile, NewFilesAreNeverExistingFilesNorReachedThroughLinks) {
     ASSERT_EQ(stat((temp / "fresh").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640U);
 }
-
-TEST(SafeFile, LinksAreFollowedFromTheFolderTheyLieIn) {
-    TempFolder temp;
-    fs::create_directories(temp / "a/b");
-    fs::create_symlink("../target.dat", temp / "a/b/relative");
-    fs::create_symlink(temp / "a/b/relative", temp / "absolute");
-
-    std::string target;
-    ASSERT_TRUE(FollowLinks(temp / "absolute", target));
-    EXPECT_EQ(fs::path(target).lexically_normal(), fs::path(temp / "a/target.dat"));
-    ASSERT_TRUE(FollowLinks(temp / "plain.dat", target));
-    EXPECT_EQ(target, temp / "plain.dat");
-
-    ASSERT_TRUE(ReplaceFileText(temp / "absolute", "text\n"));
-    EXPECT_EQ(ReadAll(temp / "a/target.dat"), "text\n");
-    EXPECT_TRUE(fs::is_symlink(temp / "absolute"));
-
-    fs::create_symlink("loop", temp / "loop");
-    EXPECT_FALSE(FollowLinks(temp / "loop", target));
-}
