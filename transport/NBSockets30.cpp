@@ -221,7 +221,7 @@ std::uint32_t TickCount() {
 std::uint32_t AddressFromText(const std::string& text) {
     const std::string_view whole(text);
     std::uint32_t result = 0;
-    if (whole.size() > MAX_ADDRESS_TEXT)
+    if (whole.size() > ADDRESS_TEXT_LIMIT)
         return result;
     std::size_t position = 0;
     for (int field = 0; field < 4 && position <= whole.size(); ++field) {

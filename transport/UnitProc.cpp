@@ -90,7 +90,7 @@ bool ParseAddress(const std::string& text, TAddressValue& value) {
     value = {0, 0, 0, 0};
     // Text from a C string ends at its first zero byte.
     const std::string_view whole = Trim(text.c_str());
-    if (whole.size() > MAX_ADDRESS_TEXT)
+    if (whole.size() > ADDRESS_TEXT_LIMIT)
         return false;
     const std::vector<std::string> fields = SplitFields(whole);
     if (fields.size() != value.size())

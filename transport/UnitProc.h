@@ -13,9 +13,9 @@ using TAddressValue = std::array<std::uint8_t, 4>;
 
 // Longer address texts are refused before they are read at all: far longer than any
 // dotted quad written by hand or by the station, short enough to read in no time.
-inline constexpr std::size_t MAX_ADDRESS_TEXT = 64;
+inline constexpr std::size_t ADDRESS_TEXT_LIMIT = 64;
 
-// True when text is a valid dotted quad, at most MAX_ADDRESS_TEXT characters long once
+// True when text is a valid dotted quad, at most ADDRESS_TEXT_LIMIT characters long once
 // blanks and control characters around it are removed. value always receives the
 // numbers before the first bad field, with zeros from there on (all zeros when the field
 // count is wrong or the text is too long).
