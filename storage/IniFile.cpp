@@ -1,15 +1,18 @@
 #include "IniFile.h"
 
 #include "IntegerText.h"
+#include "SafeFile.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <fcntl.h>
-#include <fstream>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr std::size_t READ_CHUNK = 1 << 16;
 
 std::string_view Trim(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -53,28 +56,60 @@ std::string_view ValueOf(std::string_view line) {
     return Trim(line.substr(line.find('=') + 1));
 }
 
-bool WriteAll(int file, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(file, text.data() + done, text.size() - done);
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
+// Opens fileName for reading when it is a regular file; -1 otherwise. The open does not
+// wait for a writer, as it would at a named pipe.
+int OpenRegularFile(const std::string& fileName) {
+    const int file = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (file >= 0 && (fstat(file, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(file);
+        return -1;
     }
-    return true;
+    return file;
+}
+
+// Adds the complete lines of chunk to lines, their line ends removed; partial holds the
+// start of a line that the next chunk completes.
+void AddLines(std::string_view chunk, std::string& partial, std::vector<std::string>& lines) {
+    for (std::size_t end = chunk.find('\n'); end != std::string_view::npos;
+         end = chunk.find('\n')) {
+        partial.append(chunk.substr(0, end));
+        if (partial.ends_with('\r'))
+            partial.pop_back();
+        lines.push_back(std::move(partial));
+        partial.clear();
+        chunk.remove_prefix(end + 1);
+    }
+    partial.append(chunk);
+}
+
+// The lines of a regular file, line ends removed; none for any other file.
+std::vector<std::string> ReadLines(const std::string& fileName) {
+    std::vector<std::string> lines;
+    const int file = OpenRegularFile(fileName);
+    if (file < 0)
+        return lines;
+    std::string partial;
+    std::vector<char> chunk(READ_CHUNK);
+    for (;;) {
+        const ssize_t got = read(file, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        AddLines(std::string_view(chunk.data(), static_cast<std::size_t>(got)), partial, lines);
+    }
+    close(file);
+    // The last line need not end in a line end.
+    if (!partial.empty())
+        AddLines("\n", partial, lines);
+    return lines;
 }
 
 } // namespace
 
-TIniFile::TIniFile(std::string fileName) : fFileName(std::move(fileName)) {
-    std::ifstream in(fFileName, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.ends_with('\r'))
-            line.pop_back();
-        fLines.push_back(line);
-    }
-}
+TIniFile::TIniFile(std::string fileName)
+    : fFileName(std::move(fileName)), fLines(ReadLines(fFileName)) {}
 
 std::size_t TIniFile::SectionEnd(std::size_t headerLine) const {
     std::size_t end = headerLine + 1;
@@ -142,21 +177,8 @@ void TIniFile::WriteInteger(const std::string& section, const std::string& key, 
 }
 
 bool TIniFile::UpdateFile() const {
-    // An existing file that may not be written is a failure, even though replacing it
-    // through the folder would succeed.
-    if (access(fFileName.c_str(), F_OK) == 0 && access(fFileName.c_str(), W_OK) != 0)
-        return false;
     std::string text;
     for (const std::string& line : fLines)
         text += line + '\n';
-    const std::string temporary = fFileName + ".new";
-    const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (file < 0)
-        return false;
-    const bool written = WriteAll(file, text) && fsync(file) == 0;
-    if (close(file) != 0 || !written || std::rename(temporary.c_str(), fFileName.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFileText(fFileName, text);
 }

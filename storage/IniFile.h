@@ -9,8 +9,9 @@
 
 class TIniFile {
 public:
-    // Reads the file. A missing or unreadable file reads as an empty one; loading never
-    // writes anything.
+    // Reads the file. A missing or unreadable file, or one that is no regular file (a
+    // folder, a named pipe, a device), reads as an empty one; loading never writes
+    // anything.
     explicit TIniFile(std::string fileName);
 
     const std::string& FileName() const { return fFileName; }
@@ -24,8 +25,9 @@ public:
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
 
-    // Writes the text to disk, replacing the file only once the new text is complete.
-    // False when the file cannot be written.
+    // Writes the text to disk, replacing the file (a symbolic link's target) only once
+    // the new text is complete; the file keeps its permission bits. False when the file
+    // cannot be written, and the old file is then kept whole.
     bool UpdateFile() const;
 
 private:

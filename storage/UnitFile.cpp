@@ -1,12 +1,14 @@
 #include "UnitFile.h"
 
+#include "SafeFile.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <random>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* USER_SUBFOLDER = "Soft_7710(12)";
+constexpr mode_t PROBE_MODE = 0600;
 
 fs::path RunningProgram() {
     std::error_code error;
@@ -50,6 +53,12 @@ std::string WithDelimiter(const std::string& folder) {
     return folder.ends_with('/') ? folder : folder + '/';
 }
 
+// False for a folder of the system, and for one that cannot be examined.
+bool IsUserFolder(const std::string& folder) {
+    struct stat info {};
+    return stat(folder.c_str(), &info) == 0 && !IsSystemFolder(info.st_uid);
+}
+
 bool EnsureFolder(const std::string& folder) {
     std::error_code error;
     if (fs::is_directory(folder, error))
@@ -80,7 +89,7 @@ bool GetEnvVar(const std::string& name, std::string& value) {
 
 bool CanWriteFolder(const std::string& folder) {
     const std::string path = folder + '/' + TestFileName();
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int file = CreateNewFile(path, PROBE_MODE);
     if (file < 0)
         return false;
     const char probe[4] = {'T', 'E', 'S', 'T'};
@@ -103,8 +112,12 @@ bool PerUserFolder(std::string& folder) {
     return false;
 }
 
+bool IsSystemFolder(uid_t folderOwner) {
+    return folderOwner == 0;
+}
+
 bool FindDataFolderFrom(const std::string& programFolder, std::string& folder) {
-    if (CanWriteFolder(programFolder)) {
+    if (IsUserFolder(programFolder) && CanWriteFolder(programFolder)) {
         folder = programFolder;
         return true;
     }

@@ -1,6 +1,7 @@
 #include "NBSockets30.h"
 
 #include "IntegerText.h"
+#include "UnitProc.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -218,8 +219,10 @@ std::uint32_t TickCount() {
 // ---- Socket layer ----------------------------------------------------------------
 
 std::uint32_t AddressFromText(const std::string& text) {
-    const std::string_view whole(text.data(), std::min<std::size_t>(text.size(), 255));
+    const std::string_view whole(text);
     std::uint32_t result = 0;
+    if (whole.size() > ADDRESS_TEXT_LIMIT)
+        return result;
     std::size_t position = 0;
     for (int field = 0; field < 4 && position <= whole.size(); ++field) {
         const std::size_t dot = std::min(whole.find('.', position), whole.size());

@@ -51,7 +51,8 @@ std::uint32_t TickCount();
 // ---- Socket layer ----------------------------------------------------------------
 
 // The IPv4 address of a dotted-quad text in network byte order: the first number is
-// the first byte in memory. Fields that do not convert count as 0.
+// the first byte in memory. Fields that do not convert count as 0; a text longer than
+// ADDRESS_TEXT_LIMIT is no address and gives 0.
 std::uint32_t AddressFromText(const std::string& text);
 
 bool SocketCreate(TSocket& handle);

@@ -89,8 +89,10 @@ std::int32_t FieldNumber(std::string_view field) {
 bool ParseAddress(const std::string& text, TAddressValue& value) {
     value = {0, 0, 0, 0};
     // Text from a C string ends at its first zero byte.
-    const std::string_view whole(text.c_str());
-    const std::vector<std::string> fields = SplitFields(Trim(whole));
+    const std::string_view whole = Trim(text.c_str());
+    if (whole.size() > ADDRESS_TEXT_LIMIT)
+        return false;
+    const std::vector<std::string> fields = SplitFields(whole);
     if (fields.size() != value.size())
         return false;
     for (std::size_t i = 0; i < fields.size(); ++i) {

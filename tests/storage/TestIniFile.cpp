@@ -2,12 +2,14 @@
 #include "IniFile.h"
 #include "TempFolder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -79,6 +81,11 @@ TEST(IniFile, MissingOrUnreadableFilesReadAsEmptyAndAreNotTouched) {
 
     std::filesystem::create_directory(temp / "folder.dat");
     EXPECT_EQ(TIniFile(temp / "folder.dat").ReadString("APP", "ACCESS", "none"), "none");
+    // Neither a pipe nor an endless device is read: one would wait, the other never end.
+    ASSERT_EQ(mkfifo((temp / "pipe.dat").c_str(), 0600), 0);
+    EXPECT_EQ(TIniFile(temp / "pipe.dat").ReadString("APP", "ACCESS", "none"), "none");
+    std::filesystem::create_symlink("/dev/zero", temp / "zero.dat");
+    EXPECT_EQ(TIniFile(temp / "zero.dat").ReadString("APP", "ACCESS", "none"), "none");
 
     const std::string binary("\x7f"
                              "ELF\0\x01\x02[APP\n\xff\xfe",
@@ -203,4 +210,152 @@ TEST(IniFile, ReadOnlyFileOrFolderIsReadButNeverReplaced) {
     }
     EXPECT_EQ(FilesIn(temp / "locked"), 1U);
     chmod((temp / "locked").c_str(), 0755);
+}
+
+namespace {
+
+mode_t ModeOf(const std::string& fileName) {
+    struct stat info {};
+    stat(fileName.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+std::vector<std::string> Entries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// The limit lies inside the new text, once for a text of a few hundred bytes and once for
+// a megabyte: over an old file and as a new file.
+TEST(IniFile, FullDiskWithSmallOrLargeTextKeepsTheOldFileAndLeavesNoNewOne) {
+    for (const std::size_t size : {std::size_t{300}, std::size_t{1} << 20}) {
+        SCOPED_TRACE(size);
+        TempFolder temp;
+        const std::string original = "[WINDOW]\nLEFT=120\n";
+        WriteAll(temp / "old.dat", original);
+        TIniFile overOld(temp / "old.dat");
+        TIniFile asNew(temp / "new.dat");
+        for (TIniFile* ini : {&overOld, &asNew})
+            ini->WriteString("APP", "PAD", std::string(size, 'x'));
+        {
+            const FileSizeLimit full(size / 2);
+            EXPECT_FALSE(overOld.UpdateFile());
+            EXPECT_FALSE(asNew.UpdateFile());
+        }
+        EXPECT_EQ(ReadAll(temp / "old.dat"), original);
+        EXPECT_EQ(Entries(temp.Path()), std::vector<std::string>{"old.dat"});
+    }
+}
+
+TEST(IniFile, UpdateWritesThroughSymbolicLinksToTheirTarget) {
+    TempFolder temp;
+    namespace fs = std::filesystem;
+    fs::create_directory(temp / "real");
+    WriteAll(temp / "real/target.dat", "[WINDOW]\nLEFT=120\n");
+    fs::create_symlink("real/target.dat", temp / "s.dat");
+    fs::create_symlink(temp / "s.dat", temp / "chain.dat");
+
+    TIniFile ini(temp / "chain.dat");
+    EXPECT_EQ(ini.ReadInteger("WINDOW", "LEFT", 100), 120);
+    ini.WriteInteger("WINDOW", "LEFT", 7);
+    ASSERT_TRUE(ini.UpdateFile());
+
+    EXPECT_EQ(ReadAll(temp / "real/target.dat"), "[WINDOW]\nLEFT=7\n");
+    EXPECT_TRUE(fs::is_symlink(temp / "s.dat"));
+    EXPECT_TRUE(fs::is_symlink(temp / "chain.dat"));
+    EXPECT_EQ(Entries(temp / "real"), std::vector<std::string>{"target.dat"});
+
+    // A link whose target does not exist yet gets the target created.
+    fs::create_symlink("real/later.dat", temp / "dangling.dat");
+    TIniFile later(temp / "dangling.dat");
+    later.WriteInteger("APP", "ACCESS", 1);
+    ASSERT_TRUE(later.UpdateFile());
+    EXPECT_TRUE(fs::is_symlink(temp / "dangling.dat"));
+    EXPECT_EQ(ReadAll(temp / "real/later.dat"), "[APP]\nACCESS=1\n");
+}
+
+TEST(IniFile, LinkLoopsAndLinksToOtherThanPlainFilesFailAndChangeNothing) {
+    TempFolder temp;
+    namespace fs = std::filesystem;
+    fs::create_symlink("b.dat", temp / "a.dat");
+    fs::create_symlink("a.dat", temp / "b.dat");
+    ASSERT_EQ(mkfifo((temp / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("fifo", temp / "f.dat");
+
+    for (const std::string name : {"a.dat", "f.dat"}) {
+        SCOPED_TRACE(name);
+        TIniFile ini(temp / name);
+        ini.WriteInteger("APP", "ACCESS", 1);
+        EXPECT_FALSE(ini.UpdateFile());
+    }
+    EXPECT_TRUE(fs::is_symlink(temp / "a.dat"));
+    EXPECT_TRUE(fs::is_symlink(temp / "b.dat"));
+    EXPECT_TRUE(fs::is_fifo(temp / "fifo"));
+    EXPECT_EQ(Entries(temp.Path()), (std::vector<std::string>{"a.dat", "b.dat", "f.dat", "fifo"}));
+}
+
+TEST(IniFile, UpdateKeepsTheFileModeAndANewFileGetsTheDefault) {
+    TempFolder temp;
+    const std::string file = temp / "s.dat";
+    for (const mode_t mode : {0600, 0640, 0664, 0604}) {
+        SCOPED_TRACE(mode);
+        WriteAll(file, "[WINDOW]\nLEFT=120\n");
+        chmod(file.c_str(), mode);
+        TIniFile ini(file);
+        ini.WriteInteger("WINDOW", "LEFT", 7);
+        ASSERT_TRUE(ini.UpdateFile());
+        EXPECT_EQ(ModeOf(file), mode);
+    }
+
+    std::filesystem::create_symlink("s.dat", temp / "link.dat");
+    TIniFile throughLink(temp / "link.dat");
+    throughLink.WriteInteger("WINDOW", "TOP", 8);
+    ASSERT_TRUE(throughLink.UpdateFile());
+    EXPECT_EQ(ModeOf(file), 0604U);
+
+    for (const mode_t mask : {022, 077, 002}) {
+        SCOPED_TRACE(mask);
+        const mode_t old = umask(mask);
+        const std::string fresh = temp / ("fresh" + std::to_string(mask) + ".dat");
+        TIniFile ini(fresh);
+        ini.WriteInteger("APP", "ACCESS", 1);
+        const bool written = ini.UpdateFile();
+        umask(old);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(ModeOf(fresh), 0666 & ~mask);
+    }
+}
+
+// Someone who may write the folder plants links, or a file of their own, where a
+// temporary file could be expected; none of them is followed, opened or replaced.
+TEST(IniFile, PlantedLinksAndFilesAtTemporaryNamesAreLeftAlone) {
+    TempFolder temp;
+    namespace fs = std::filesystem;
+    WriteAll(temp / "victim", "precious\n");
+    const std::string file = temp / "s.dat";
+    WriteAll(file, "[WINDOW]\nLEFT=120\n");
+    const std::vector<std::string> linked = {"s.dat.new", "s.dat.tmp", ".s.dat.new",
+                                             "s.dat~",    "s.new",     ".s.dat.swp"};
+    for (const std::string& name : linked)
+        fs::create_symlink(temp / "victim", temp / name);
+    fs::create_symlink(temp / "created-elsewhere", temp / "s.dat.temp");
+    WriteAll(temp / "s.dat.bak", "someone's own\n");
+
+    TIniFile ini(file);
+    ini.WriteInteger("WINDOW", "LEFT", 7);
+    ASSERT_TRUE(ini.UpdateFile());
+
+    EXPECT_EQ(ReadAll(temp / "victim"), "precious\n");
+    EXPECT_EQ(ReadAll(temp / "s.dat.bak"), "someone's own\n");
+    EXPECT_FALSE(fs::exists(temp / "created-elsewhere"));
+    for (const std::string& name : linked)
+        EXPECT_TRUE(fs::is_symlink(temp / name)) << name;
+    EXPECT_FALSE(fs::is_symlink(file));
+    EXPECT_EQ(ReadAll(file), "[WINDOW]\nLEFT=7\n");
+    EXPECT_EQ(FilesIn(temp.Path()), linked.size() + 4);
 }

@@ -3,8 +3,11 @@
 #include "TempFolder.h"
 #include "UnitFile.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -29,6 +32,18 @@ protected:
         }
     }
 
+    // A program folder as a build tree or a portable copy has it: the user's own. Run as
+    // root, the folder is given to another, ordinary owner, as root's own would belong to
+    // the system.
+    std::string UsersOwnFolder(const std::string& name) {
+        const std::string folder = fTemp / name;
+        fs::create_directory(folder);
+        if (geteuid() == 0) {
+            EXPECT_EQ(chown(folder.c_str(), kOrdinaryUser, kOrdinaryUser), 0);
+        }
+        return folder;
+    }
+
     // A "folder" below a regular file: nobody, not even root, can create files in it.
     std::string UnwritableFolder() {
         std::ofstream(fTemp / "plain-file") << "x";
@@ -42,6 +57,7 @@ protected:
         return names;
     }
 
+    static constexpr uid_t kOrdinaryUser = 65534;
     static constexpr const char* kVariables[] = {"APPDATA", "XDG_CONFIG_HOME", "HOME"};
     std::vector<std::pair<std::string, std::optional<std::string>>> fSaved;
     TempFolder fTemp;
@@ -50,8 +66,7 @@ protected:
 } // namespace
 
 TEST_F(DataFolderTest, WritableProgramFolderWinsAndLeavesNoTestFile) {
-    const std::string program = fTemp / "program";
-    fs::create_directory(program);
+    const std::string program = UsersOwnFolder("program");
     setenv("APPDATA", (fTemp / "appdata").c_str(), 1);
 
     const TStartupResult result = CheckStartup(program, "station");
@@ -102,8 +117,8 @@ TEST_F(DataFolderTest, NoWritablePlaceGivesTheFolderError) {
 }
 
 TEST_F(DataFolderTest, UnwritableSettingsFileGivesTheFileErrorNamingIt) {
-    const std::string program = fTemp / "program";
-    fs::create_directories(program + "/control7710.dat"); // a folder where the file belongs
+    const std::string program = UsersOwnFolder("program");
+    fs::create_directory(program + "/control7710.dat"); // a folder where the file belongs
 
     const TStartupResult result = CheckStartup(program, "control7710");
 
@@ -113,8 +128,7 @@ TEST_F(DataFolderTest, UnwritableSettingsFileGivesTheFileErrorNamingIt) {
 }
 
 TEST_F(DataFolderTest, StartupKeepsWhatTheSettingsFileHeld) {
-    const std::string program = fTemp / "program";
-    fs::create_directory(program);
+    const std::string program = UsersOwnFolder("program");
     std::ofstream(program + "/control7710.dat") << "[WINDOW]\nLEFT=120\n[app]\naccess=0\n";
 
     ASSERT_TRUE(CheckStartup(program, "control7710").Ok);
@@ -122,6 +136,40 @@ TEST_F(DataFolderTest, StartupKeepsWhatTheSettingsFileHeld) {
     const TIniFile settings(program + "/control7710.dat");
     EXPECT_EQ(settings.ReadInteger("WINDOW", "LEFT", 100), 120);
     EXPECT_EQ(settings.ReadInteger("APP", "ACCESS", 0), 1);
+}
+
+// An installed program lies in a folder of the system, owned by root. Run as root, the
+// test makes such a folder, one root may write; run as another user, /tmp serves, root's
+// and writable by everyone.
+TEST_F(DataFolderTest, RootOwnedProgramFolderIsNeitherProbedNorChosenEvenByRoot) {
+    std::string program = "/tmp";
+    if (geteuid() == 0) {
+        program = fTemp / "bin";
+        fs::create_directory(program);
+    }
+    struct stat info {};
+    if (stat(program.c_str(), &info) != 0 || info.st_uid != 0 || access(program.c_str(), W_OK) != 0)
+        GTEST_SKIP() << "no folder of root's that this user may write";
+    // An old modification time shows any file made and removed there since.
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    const bool watched = geteuid() == 0 && utimensat(AT_FDCWD, program.c_str(), old, 0) == 0;
+    setenv("APPDATA", (fTemp / "appdata").c_str(), 1);
+
+    const TStartupResult result = CheckStartup(program, "control7710");
+
+    ASSERT_TRUE(result.Ok);
+    EXPECT_EQ(result.SettingsFileName, fTemp / "appdata/Soft_7710(12)/control7710.dat");
+    if (watched) {
+        EXPECT_TRUE(Entries(program).empty());
+        ASSERT_EQ(stat(program.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mtim.tv_sec, old[1].tv_sec) << "a probe file was made there";
+    }
+}
+
+TEST(DataFolderRule, FoldersOwnedByRootBelongToTheSystem) {
+    EXPECT_TRUE(IsSystemFolder(0));
+    EXPECT_FALSE(IsSystemFolder(1000));
+    EXPECT_FALSE(IsSystemFolder(65534));
 }
 
 TEST(ProgramFile, NameAndFolderComeFromTheRunningExecutable) {

@@ -1,10 +1,41 @@
 #include "IntegerText.h"
 #include "UnitProc.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <new>
 #include <ostream>
 #include <string>
+
+// Every allocation of the test process passes here, so a test can count the bytes a
+// call allocates.
+namespace {
+std::atomic<bool> countAllocations{false};
+std::atomic<std::size_t> allocatedBytes{0};
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (countAllocations)
+        allocatedBytes += size;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+
+// Pairs with the malloc above; GCC cannot see that and warns about every delete.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -63,8 +94,34 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"10.0.0.1\xc2\xa0", false, "10.0.0.0"},
         AddressCase{"\xef\xbc\x91.2.3.4", false, "0.0.0.0"},
         AddressCase{"\"10.0.0.1", false, "0.0.0.0"}, AddressCase{"+0x0A.0.0.1", true, "10.0.0.1"},
-        AddressCase{"1.2.3." + std::string(300, '0') + "4", true, "1.2.3.4"},
+        // 64 characters at most, blanks around the text aside
+        AddressCase{"1.2.3." + std::string(57, '0') + "4", true, "1.2.3.4"},
+        AddressCase{" \t" + std::string(57, '0') + "1.2.3.4 \r\n", true, "1.2.3.4"},
+        AddressCase{"1.2.3." + std::string(58, '0') + "4", false, "0.0.0.0"},
+        AddressCase{"1.2.3." + std::string(300, '0') + "4", false, "0.0.0.0"},
         AddressCase{std::string(300, '1'), false, "0.0.0.0"}));
+
+// A settings value can be as long as the file; an overlong text is refused before it is
+// split into fields, in constant time and memory.
+TEST(AddressText, SixteenMegabytesAreRefusedQuicklyWithoutAllocating) {
+    for (const char filler : {'.', ' ', '1'}) {
+        SCOPED_TRACE(filler);
+        const std::string text(16U << 20, filler);
+        TAddressValue value{9, 9, 9, 9};
+        allocatedBytes = 0;
+        countAllocations = true;
+        const auto start = std::chrono::steady_clock::now();
+        const bool valid = ParseAddress(text, value);
+        const TAddressValue left = AddressValue(text);
+        const auto took = std::chrono::steady_clock::now() - start;
+        countAllocations = false;
+        EXPECT_FALSE(valid);
+        EXPECT_EQ(FormatAddress(value), "0.0.0.0");
+        EXPECT_EQ(FormatAddress(left), "0.0.0.0");
+        EXPECT_LT(allocatedBytes.load(), 4096U);
+        EXPECT_LT(took, std::chrono::milliseconds(500));
+    }
+}
 
 TEST(AddressText, ComparesAndFormatsValues) {
     EXPECT_TRUE(SameAddress(AddressValue("10.0.0.1"), AddressValue("010.000.000.001")));

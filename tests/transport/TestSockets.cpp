@@ -171,6 +171,11 @@ TEST(SocketAddress, BuildsNetworkOrderFromText) {
     EXPECT_EQ(bytes("1.abc..4"), (Quad{1, 0, 0, 4}));
     EXPECT_EQ(bytes("1.2.3.4.5"), (Quad{1, 2, 3, 4}));
     EXPECT_EQ(bytes(""), (Quad{0, 0, 0, 0}));
+    // No text longer than 64 characters is an address.
+    EXPECT_EQ(bytes("1.2.3." + std::string(57, '0') + "4"), (Quad{1, 2, 3, 4}));
+    EXPECT_EQ(bytes("1.2.3." + std::string(58, '0') + "4"), (Quad{0, 0, 0, 0}));
+    EXPECT_EQ(bytes("1.2.3." + std::string(300, '0') + "4"), (Quad{0, 0, 0, 0}));
+    EXPECT_EQ(bytes("1.2.3.4" + std::string(16U << 20, '.')), (Quad{0, 0, 0, 0}));
 }
 
 TEST(SocketError, TranslatesErrnoValues) {
