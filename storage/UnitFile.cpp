@@ -53,10 +53,21 @@ std::string WithDelimiter(const std::string& folder) {
     return folder.ends_with('/') ? folder : folder + '/';
 }
 
+// True for a folder at or below one of the places programs are installed to.
+bool IsInstallFolder(const std::string& folder) {
+    static const char* const roots[] = {"/usr", "/opt", "/bin", "/sbin", "/lib", "/lib64", "/snap"};
+    const std::string normal = fs::path(folder).lexically_normal().string();
+    for (const std::string root : roots) {
+        if (normal == root || normal.starts_with(root + "/"))
+            return true;
+    }
+    return false;
+}
+
 // False for a folder of the system, and for one that cannot be examined.
 bool IsUserFolder(const std::string& folder) {
     struct stat info {};
-    return stat(folder.c_str(), &info) == 0 && !IsSystemFolder(info.st_uid);
+    return stat(folder.c_str(), &info) == 0 && !IsSystemFolder(folder, info.st_uid, geteuid());
 }
 
 bool EnsureFolder(const std::string& folder) {
@@ -112,8 +123,10 @@ bool PerUserFolder(std::string& folder) {
     return false;
 }
 
-bool IsSystemFolder(uid_t folderOwner) {
-    return folderOwner == 0;
+bool IsSystemFolder(const std::string& folder, uid_t folderOwner, uid_t user) {
+    if (folderOwner != 0)
+        return false;
+    return user != 0 || IsInstallFolder(folder);
 }
 
 bool FindDataFolderFrom(const std::string& programFolder, std::string& folder) {

@@ -22,10 +22,11 @@ bool CanWriteFolder(const std::string& folder);
 // each followed by "Soft_7710(12)". False when none of these variables names a folder.
 bool PerUserFolder(std::string& folder);
 
-// True when a folder owned by folderOwner belongs to the system rather than to a user:
-// root owns it. Root itself counts as a user here, so an installed program run by root
-// does not write beside itself either.
-bool IsSystemFolder(uid_t folderOwner);
+// True when a folder belongs to the system rather than to the user running the program:
+// root owns it and the user is someone else, or root runs the program from where
+// programs are installed (/usr, /opt, /bin and the like), which is never root's own
+// folder either. A build tree or portable copy that root owns elsewhere stays root's.
+bool IsSystemFolder(const std::string& folder, uid_t folderOwner, uid_t user);
 
 // Chooses the data folder: programFolder when it is no system folder and can be written,
 // else the per-user folder, created with its missing parents. folder is set only on
