@@ -120,6 +120,12 @@ std::string TSimDevice::Execute(const std::string& line) {
 
 std::string TSimDevice::Execute(const std::string& line, std::string& output) {
     TSimEffect effect;
+    const std::string error = Execute(line, effect);
+    output = effect.Output;
+    return error;
+}
+
+std::string TSimDevice::Execute(const std::string& line, TSimEffect& effect) {
     int ticket = 0;
     {
         const std::lock_guard lock(fLock);
@@ -134,9 +140,15 @@ std::string TSimDevice::Execute(const std::string& line, std::string& output) {
     fChanged.notify_all();
     if (ticket > 0)
         WaitServed(ticket);
-    output = effect.Output;
     Pause(effect.WaitMs);
+    if (effect.WaitStation)
+        WaitForStation();
     return {};
+}
+
+bool TSimDevice::Running() const {
+    const std::lock_guard lock(fLock);
+    return fRunning && !fStopping;
 }
 
 TSimState TSimDevice::State() const {
@@ -358,6 +370,15 @@ void TSimDevice::CloseStation(const std::string& reason) {
 bool TSimDevice::Pause(int ms) const {
     std::unique_lock lock(fLock);
     return !fChanged.wait_for(lock, std::chrono::milliseconds(ms), [&] { return fStopping; });
+}
+
+// A station that comes and goes again while the waiting thread wakes up counts too.
+void TSimDevice::WaitForStation() const {
+    std::unique_lock lock(fLock);
+    const int before = fConnections;
+    fChanged.wait(lock, [&] {
+        return fStationConnected || fConnections != before || !fRunning || fStopping;
+    });
 }
 
 // Waits until the serving thread has carried out the request numbered ticket, or no

@@ -1,6 +1,7 @@
 // control7710-sim: the simulated changeover switch as a program of its own.
 
 #include "SimCommandLine.h"
+#include "SimPlayer.h"
 
 #include <chrono>
 #include <csignal>
@@ -31,14 +32,9 @@ void PrintEvent(const std::string& line) {
 }
 
 void RunLines(TSimDevice& device, std::istream& in, const std::string& source) {
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        std::string output;
-        const std::string error = device.Execute(line, output);
-        Print(std::cout, output);
-        if (!error.empty())
-            Print(std::cerr, source + ":" + std::to_string(number) + ": " + error + "\n");
-    }
+    PlayCommands(
+        device, in, source, [](const std::string& text) { Print(std::cout, text); },
+        [](const std::string& text) { Print(std::cerr, text); });
 }
 
 // Runs the script file, then standard input; ends the program afterwards when asked to.
