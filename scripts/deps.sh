@@ -4,7 +4,8 @@
 set -eu
 
 PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-libxkbcommon-dev dpkg-dev fonts-liberation xvfb xauth clang libclang-rt-14-dev"
+libxkbcommon-dev dpkg-dev fonts-liberation xvfb xauth clang libclang-rt-14-dev \
+help2man librsvg2-bin lintian appstream desktop-file-utils"
 
 missing=""
 for pkg in $PACKAGES; do
