@@ -114,10 +114,10 @@ void Deliver(TSwObject& link, int message, const std::uint8_t* bytes, std::size_
     CheckStatus(link.Status());
 }
 
-void SetFlags(std::uint8_t selector) {
-    FullRefresh = (selector & 0x20) != 0;
-    SettingsWritten = (selector & 0x40) != 0;
-    PowerWritten = (selector & 0x80) != 0;
+void SetFlags(TSwObject& link, std::uint8_t selector) {
+    link.FullRefresh = (selector & 0x20) != 0;
+    link.SettingsWritten = (selector & 0x40) != 0;
+    link.PowerWritten = (selector & 0x80) != 0;
 }
 
 } // namespace
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     TSwObject link;
     ConnectInputChecks(link);
-    SetFlags(selector);
+    SetFlags(link, selector);
     const std::size_t header = std::min<std::size_t>(length, HEADER_SIZE);
     Deliver(link, WM_SW_GROUP + GroupOf(selector), reply + header, length - header);
     for (std::size_t at = 1 + length; at + RECORD_SIZE <= size; at += RECORD_SIZE)

@@ -8,10 +8,6 @@
 #include <ctime>
 #include <sys/prctl.h>
 
-std::atomic<bool> FullRefresh{true};
-std::atomic<bool> SettingsWritten{false};
-std::atomic<bool> PowerWritten{false};
-
 namespace {
 
 constexpr std::uint32_t RETRY_PAUSE_MS = 100;
@@ -75,13 +71,14 @@ void UpdateInput(TSwObject* sender, int (&fields)[2], int input, int value, bool
 // Everything the worker thread keeps for one connection, and its steps.
 class TSwObject::TWorker {
 public:
-    TWorker(TSwObject& link, QObject* target) : fLink(link), fTarget(target) {}
+    TWorker(TSwObject& link, QObject* target, std::chrono::milliseconds minCyclePeriod)
+        : fLink(link), fTarget(target), fMinCyclePeriod(minCyclePeriod) {}
 
     void Run() {
         // The pauses of a cycle are 1 ms; the default timer slack would add to each.
         prctl(PR_SET_TIMERSLACK, 1000UL);
-        SettingsWritten = false;
-        PowerWritten = false;
+        fLink.SettingsWritten = false;
+        fLink.PowerWritten = false;
         if (Open()) {
             Cycles();
         } else {
@@ -113,6 +110,7 @@ private:
     void Cycles() {
         fRateTick = TickCount();
         while (!Stopping()) {
+            const auto cycleStart = std::chrono::steady_clock::now();
             Pause(1);
             fFirstPost = GROUP_IDENTITY;
             if (!fFirstCycle)
@@ -123,7 +121,17 @@ private:
             if (Stopping())
                 break;
             Notify();
+            WaitOutCycle(cycleStart);
         }
+    }
+
+    // Holds the next cycle back until the minimum period since cycleStart has passed;
+    // a Disconnect ends the wait at once.
+    void WaitOutCycle(std::chrono::steady_clock::time_point cycleStart) {
+        if (fMinCyclePeriod.count() <= 0)
+            return;
+        std::unique_lock lock(fLink.fWakeLock);
+        fLink.fWake.wait_until(lock, cycleStart + fMinCyclePeriod, [this] { return Stopping(); });
     }
 
     void GiveUp(int stopCode, int error) {
@@ -146,9 +154,9 @@ private:
             !BuildWriteRequest(command.Code, command.Argument, command.Settings, request))
             return;
         if (command.Code == CMD_WRITE_SETTINGS)
-            SettingsWritten = true;
+            fLink.SettingsWritten = true;
         if (command.Code == CMD_POWER_MONITORING)
-            PowerWritten = true;
+            fLink.PowerWritten = true;
         fFirstPost = request.Group;
         WriteExchange(request);
     }
@@ -262,8 +270,8 @@ private:
             fChanged[group - 1] =
                 std::memcmp(fCurrent[group - 1].data(), fPrevious[group - 1].data(), length) != 0;
         }
-        fChanged[GROUP_SETTINGS - 1] = fChanged[GROUP_SETTINGS - 1] || SettingsWritten;
-        fChanged[GROUP_POWER - 1] = fChanged[GROUP_POWER - 1] || PowerWritten;
+        fChanged[GROUP_SETTINGS - 1] = fChanged[GROUP_SETTINGS - 1] || fLink.SettingsWritten;
+        fChanged[GROUP_POWER - 1] = fChanged[GROUP_POWER - 1] || fLink.PowerWritten;
     }
 
     void PostGroup(int group) {
@@ -295,6 +303,7 @@ private:
 
     TSwObject& fLink;
     QObject* fTarget;
+    const std::chrono::milliseconds fMinCyclePeriod;
     TSwBuffer fReply{};
     std::array<TPayload, GROUP_COUNT> fCurrent{};
     std::array<TPayload, GROUP_COUNT> fPrevious{};
@@ -331,17 +340,29 @@ void TSwObject::Connect(const std::string& address, std::int32_t port) {
     fStop = false;
     fCommands.Clear();
     fRunning = true;
-    fThread = std::thread([this, target = fTarget.get()] {
-        TWorker worker(*this, target);
+    fThread = std::thread([this, target = fTarget.get(), period = fMinCyclePeriod] {
+        TWorker worker(*this, target, period);
         worker.Run();
     });
+}
+
+void TSwObject::SetMinCyclePeriod(std::chrono::milliseconds period) {
+    fMinCyclePeriod = period;
 }
 
 void TSwObject::Disconnect() {
     if (!IsRunning())
         return;
     fStop = true;
+    WakeWorker();
     JoinWorker();
+}
+
+// Ends a wait between cycles. Taking the lock once after the stop flag was set means the
+// worker either has not yet tested the flag under the lock or is already waiting.
+void TSwObject::WakeWorker() {
+    { std::lock_guard lock(fWakeLock); }
+    fWake.notify_all();
 }
 
 void TSwObject::JoinWorker() {

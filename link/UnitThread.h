@@ -9,9 +9,12 @@
 #include "DeviceProtocol.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -34,13 +37,6 @@ constexpr int LINK_READ_ERRORS = 6;
 // Time limit of the connect and of every send and receive.
 constexpr std::uint32_t LINK_TIMEOUT_MS = 3000;
 constexpr int DEVICE_PORT = 10001;
-
-// Shared by the worker and the notification handler. FullRefresh is set from a Connect
-// until the first complete set of device data has been delivered; the two written flags
-// from the worker's taking of a write until the next notification of its group.
-extern std::atomic<bool> FullRefresh;
-extern std::atomic<bool> SettingsWritten;
-extern std::atomic<bool> PowerWritten;
 
 // Check and power supply states.
 constexpr int STATE_OFF = 0;
@@ -108,6 +104,10 @@ public:
 
     // Starts a connection and returns at once; does nothing while a worker exists.
     void Connect(const std::string& address, std::int32_t port);
+    // The shortest time one poll cycle may take; a faster cycle waits out the rest before
+    // the next begins. 0, the default, lets cycles follow each other at once. Takes
+    // effect at the next Connect.
+    void SetMinCyclePeriod(std::chrono::milliseconds period);
     // Stops the worker and returns once it has ended.
     void Disconnect();
     bool IsRunning() const;
@@ -157,6 +157,14 @@ public:
     // worker posts. Decodes groups into the status record and fires the events.
     void HandleNotification(const TSwNotification& notification);
 
+    // Shared by this link's worker and its notification handler. FullRefresh is set from
+    // a Connect until the first complete set of device data has been delivered; the two
+    // written flags from the worker's taking of a write until the next notification of
+    // its group.
+    std::atomic<bool> FullRefresh{true};
+    std::atomic<bool> SettingsWritten{false};
+    std::atomic<bool> PowerWritten{false};
+
     TConnectedEvent OnConnected;
     TStopEvent OnStop;
     TLinkStatEvent OnLinkStat;
@@ -199,6 +207,7 @@ private:
 
     void PostCommand(const TCommand& command);
     void JoinWorker();
+    void WakeWorker();
 
     void DecodeIdentity(const std::uint8_t* payload);
     void DecodeState(const std::uint8_t* payload);
@@ -215,6 +224,10 @@ private:
     std::string fAddress = "127.0.0.1";
     std::int32_t fPort = DEVICE_PORT;
     std::atomic<std::int32_t> fLastError{0};
+    std::chrono::milliseconds fMinCyclePeriod{0};
+    // The worker waits here between cycles that are shorter than fMinCyclePeriod.
+    std::mutex fWakeLock;
+    std::condition_variable fWake;
     TCommandQueue fCommands;
     TDeviceStatus fStatus;
 };

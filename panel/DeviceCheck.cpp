@@ -12,26 +12,10 @@ struct TWatchedCheck {
     int (TSwObject::*State)(int) const;
 };
 
-bool IsSwitchedOn(const TSwObject& link, TCheck check) {
-    const TDeviceStatus& s = link.Status();
-    switch (check) {
-    case TCheck::Sync:
-        return s.SyncControl;
-    case TCheck::Motion:
-        return s.MotionControl;
-    case TCheck::VideoLevel:
-        return s.VideoLevelControl;
-    case TCheck::AudioLeft:
-    case TCheck::AudioRight:
-        return s.ThresholdControl || s.AudioLevelControl;
-    }
-    return false;
-}
-
 // The watched checks: video ones only on devices that analyse video.
 std::vector<TWatchedCheck> WatchedChecks(const TSwObject& link) {
     std::vector<TWatchedCheck> checks;
-    if (link.DeviceName().find("7710") != std::string::npos) {
+    if (AnalysesVideo(link.DeviceName())) {
         checks.push_back({TCheck::Sync, &TSwObject::VideoSync});
         checks.push_back({TCheck::Motion, &TSwObject::VideoMotion});
         checks.push_back({TCheck::VideoLevel, &TSwObject::VideoLevel});
@@ -63,7 +47,7 @@ private:
 void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
     const int onAir = link.Output() == INPUT_B ? INPUT_B : INPUT_A;
     for (const TWatchedCheck& watched : WatchedChecks(link)) {
-        if (!IsSwitchedOn(link, watched.Check))
+        if (!CheckSwitchedOn(link.Status(), watched.Check))
             continue;
         for (int input = INPUT_A; input <= INPUT_B; ++input) {
             if ((link.*watched.State)(input) != STATE_ERROR)
@@ -76,28 +60,75 @@ void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
     }
 }
 
-void JudgePower(const TSwObject& link, TVerdict& verdict) {
+void JudgePower(const TSwObject& link, const TTemperatureLimits& limits, TVerdict& verdict) {
     const int states[] = {link.Psu1State(), link.Psu2State()};
     for (int unit = 1; unit <= 2; ++unit) {
         if ((link.PsuMonitoring() & unit) != 0 && states[unit - 1] == STATE_ERROR)
             verdict.Add(TCheckStatus::Critical, PsuStateLine(unit, STATE_ERROR));
     }
-    if (link.TempValid() && link.Temperature() >= OVERHEAT_LIMIT)
+    if (!link.TempValid())
+        return;
+    if (link.Temperature() >= limits.Critical)
         verdict.Add(TCheckStatus::Critical, OverheatLine(link.Temperature()));
+    else if (link.Temperature() >= limits.Warning)
+        verdict.Add(TCheckStatus::Warning,
+                    "temperature " + std::to_string(link.Temperature()) + "C");
+}
+
+// One label=value;warn;crit;min;max item of performance data.
+std::string Item(const std::string& label, const std::string& value, const std::string& limits,
+                 const std::string& range) {
+    return label + '=' + value + ';' + limits + ';' + range;
 }
 
 } // namespace
 
-TCheckResult EvaluateDevice(const TSwObject& link) {
+bool AnalysesVideo(const std::string& deviceName) {
+    return deviceName.find("7710") != std::string::npos;
+}
+
+bool CheckSwitchedOn(const TDeviceStatus& s, TCheck check) {
+    switch (check) {
+    case TCheck::Sync:
+        return s.SyncControl;
+    case TCheck::Motion:
+        return s.MotionControl;
+    case TCheck::VideoLevel:
+        return s.VideoLevelControl;
+    case TCheck::AudioLeft:
+    case TCheck::AudioRight:
+        return s.ThresholdControl || s.AudioLevelControl;
+    }
+    return false;
+}
+
+TCheckResult EvaluateDevice(const TSwObject& link, const TTemperatureLimits& limits) {
     TVerdict verdict;
     JudgeChecks(link, verdict);
-    JudgePower(link, verdict);
+    JudgePower(link, limits, verdict);
     const std::string temperature =
         link.TempValid() ? ", " + std::to_string(link.Temperature()) + "C" : "";
-    return verdict.Result(Latin1ToUtf8(link.DeviceName()) + ": " +
+    return verdict.Result(PrintableDeviceText(link.DeviceName()) + ": " +
                           OutputLine(link.Output(), link.AutoMode()) + temperature);
 }
 
 TCheckResult Unreachable(const std::string& reason) {
     return {TCheckStatus::Critical, "CRITICAL - " + reason};
+}
+
+std::string CheckPerformanceData(const TSwObject& link, const TTemperatureLimits& limits,
+                                 std::optional<std::uint32_t> cyclesPerSecond) {
+    const std::string temperature = link.TempValid() ? std::to_string(link.Temperature()) : "U";
+    const std::string cycles = cyclesPerSecond ? std::to_string(*cyclesPerSecond) : "U";
+    return Item("temperature", temperature,
+                std::to_string(limits.Warning) + ';' + std::to_string(limits.Critical), "0;255") +
+           ' ' + Item("psu1", std::to_string(link.Psu1State()), ";", "0;3") + ' ' +
+           Item("psu2", std::to_string(link.Psu2State()), ";", "0;3") + ' ' +
+           Item("output", std::to_string(link.Output()), ";", "1;2") + ' ' +
+           Item("auto", link.AutoMode() ? "1" : "0", ";", "0;1") + ' ' +
+           Item("cycles", cycles, ";", "0;");
+}
+
+std::string PluginLine(const TCheckResult& result, const std::string& performanceData) {
+    return "SWITCH " + result.Summary + (performanceData.empty() ? "" : "|" + performanceData);
 }

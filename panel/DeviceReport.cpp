@@ -32,7 +32,7 @@ public:
     std::vector<TReportLine> Write() {
         More("");
         fLines.push_back({TReportKind::Report, "Device state"});
-        More("Name: " + Latin1ToUtf8(fLink.DeviceName()));
+        More("Name: " + PrintableDeviceText(fLink.DeviceName()));
         More("Address: " + fLink.Address());
         Power();
         More(OutputWord(fLink.Output()));

@@ -76,6 +76,11 @@ QString TJournalModel::Line(int row) const {
     return QString::fromUtf8(fText.data() + begin, static_cast<qsizetype>(fEnds[index] - begin));
 }
 
+// Every write and the flush before the rename are checked: on Qt 6.4 commit() does not
+// report a failed flush of the bytes still in the write buffer (a journal smaller than the
+// buffer goes out only there), and would put an empty or cut file in place of the old
+// one. On any failure the temporary file is dropped, so the old file stays whole and no
+// new file is left behind.
 bool TJournalModel::SaveTo(const QString& fileName, QString& error) const {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -83,11 +88,26 @@ bool TJournalModel::SaveTo(const QString& fileName, QString& error) const {
                     .arg(QDir::toNativeSeparators(fileName), file.errorString());
         return false;
     }
+    const auto put = [&file](const char* data, std::size_t size) {
+        return file.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
+    };
+    bool written = true;
     std::size_t begin = 0;
     for (const std::size_t end : fEnds) {
-        file.write(fText.data() + begin, static_cast<qint64>(end - begin));
-        file.write("\r\n", 2);
+        if (!put(fText.data() + begin, end - begin) || !put("\r\n", 2)) {
+            written = false;
+            break;
+        }
         begin = end;
+    }
+    if (!written || !file.flush()) {
+        // A write or flush that got part of its bytes out leaves the system's reason
+        // unset; one more flush, which gets none out, brings it.
+        file.flush();
+        error = QStringLiteral("Cannot write file \"%1\". %2")
+                    .arg(QDir::toNativeSeparators(fileName), file.errorString());
+        file.cancelWriting();
+        return false;
     }
     if (!file.commit()) {
         error = QStringLiteral("Cannot write file \"%1\". %2")

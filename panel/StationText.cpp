@@ -15,6 +15,15 @@ bool IsBrokenConnection(int lastError) {
 
 constexpr const char* BROKEN = "Connection is broken or device powered off";
 
+bool IsControlByte(unsigned char byte) {
+    return byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
+}
+
+std::string HexEscape(unsigned char byte) {
+    static const char digits[] = "0123456789abcdef";
+    return {'\\', 'x', digits[byte >> 4], digits[byte & 0x0F]};
+}
+
 } // namespace
 
 std::string StopReason(int code, int lastError) {
@@ -66,6 +75,20 @@ std::string Latin1ToUtf8(const std::string& text) {
         utf8 += static_cast<char>(0x80 | (byte & 0x3F));
     }
     return utf8;
+}
+
+std::string PrintableDeviceText(const std::string& deviceText) {
+    std::string shown;
+    for (const char c : deviceText) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            shown += "\\\\";
+        else if (IsControlByte(byte))
+            shown += HexEscape(byte);
+        else
+            shown += Latin1ToUtf8(std::string(1, c));
+    }
+    return shown;
 }
 
 std::string InputWord(int input) {

@@ -24,6 +24,12 @@ std::string StateWord(int state);
 // Text of 8-bit characters, one byte each, as UTF-8.
 std::string Latin1ToUtf8(const std::string& text);
 
+// Text from the device (8-bit characters) as UTF-8 that is safe to show anywhere: every
+// control character (C0, DEL, C1) becomes \xHH with two lower-case hex digits and a
+// backslash becomes \\, so the text can neither drive a terminal nor break a line, and
+// an escape can always be told from the same characters sent by the device.
+std::string PrintableDeviceText(const std::string& deviceText);
+
 // "[A]" or "[B]".
 std::string InputWord(int input);
 // "[A] -> [OUT]" or "[B] -> [OUT]".

@@ -217,7 +217,7 @@ void TFormMain::BtnConnClick() {
 
 void TFormMain::OnDeviceName() {
     const std::string& name = fLink->DeviceName();
-    PanelDev->SetText(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    PanelDev->SetText(QString::fromStdString(PrintableDeviceText(name)));
     fVideoAnalysis = name.find("7710") != std::string::npos;
     RefreshControls();
 }
@@ -367,17 +367,17 @@ void TFormMain::JournalAdd(const QString& message) {
 }
 
 void TFormMain::JournalChange(const QString& message) {
-    if (!FullRefresh)
+    if (!fLink->FullRefresh)
         JournalAdd(message);
 }
 
 void TFormMain::JournalReport(const QString& message) {
-    if (FullRefresh)
+    if (fLink->FullRefresh)
         JournalAdd(message);
 }
 
 void TFormMain::JournalReportMore(const QString& text) {
-    if (FullRefresh)
+    if (fLink->FullRefresh)
         JournalInsert(ContinuationLine(text));
 }
 

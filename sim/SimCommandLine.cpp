@@ -6,12 +6,15 @@
 
 namespace {
 
-bool ParsePort(const std::string& text, int& port) {
+// The most devices one process serves: one thread each.
+constexpr int MAX_COUNT = 1000;
+
+bool ParseNumber(const std::string& text, int min, int max, int& number) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > 65535)
+    if (error != std::errc() || end != text.data() + text.size() || value < min || value > max)
         return false;
-    port = value;
+    number = value;
     return true;
 }
 
@@ -34,7 +37,13 @@ std::string ParseValueFlag(const std::vector<std::string>& args, std::size_t& i,
     if (flag == "--bind")
         command.Options.Address = value;
     else if (flag == "--port")
-        return ParsePort(value, command.Options.Port) ? "" : "--port: not a port number: " + value;
+        return ParseNumber(value, 0, 65535, command.Options.Port)
+                   ? ""
+                   : "--port: not a port number: " + value;
+    else if (flag == "--count")
+        return ParseNumber(value, 1, MAX_COUNT, command.Count)
+                   ? ""
+                   : "--count: not a number from 1 to " + std::to_string(MAX_COUNT) + ": " + value;
     else if (flag == "--script")
         command.ScriptFile = value;
     else
@@ -52,33 +61,48 @@ std::string ParseCommandLine(const std::vector<std::string>& args, TSimCommandLi
             command.Help = true;
         else if (flag == "--verbose")
             command.Verbose = true;
+        else if (flag == "--version")
+            command.Version = true;
         else if (flag == "--exit-on-eof")
             command.ExitOnEof = true;
-        else if (flag == "--bind" || flag == "--port" || flag == "--script" || flag == "--fault")
+        else if (flag == "--bind" || flag == "--port" || flag == "--count" || flag == "--script" ||
+                 flag == "--fault")
             error = ParseValueFlag(args, i, command);
         else
             error = "unknown option " + flag;
         if (!error.empty())
             return error;
     }
-    return {};
+    std::vector<std::string> addresses;
+    return command.Count > 1 ? FleetAddresses(command.Options.Address, command.Count, addresses)
+                             : std::string();
 }
 
 std::string CommandLineHelp() {
     return "Usage: control7710-sim [OPTION]...\n"
            "A simulated 7710/12 changeover switch for the station: listens on a TCP port,\n"
            "serves one station at a time and plays the commands read from --script and\n"
-           "then from standard input, one per line.\n\n"
+           "then from standard input, one per line. With --count N it serves N independent\n"
+           "devices in one process, each on its own loopback address: --count 250 --bind\n"
+           "127.0.1.1 listens on 127.0.1.1 to 127.0.1.250, each on port 10001.\n\n"
            "Options:\n"
-           "  --bind ADDRESS     IPv4 address to listen on (default 127.0.0.1)\n"
-           "  --port N           port to listen on (default 10001; 0 picks a free one)\n"
+           "  --bind ADDRESS     IPv4 address to listen on, the first of a fleet\n"
+           "                     (default 127.0.0.1)\n"
+           "  --count N          serves N devices (1 to 1000, default 1) on N consecutive\n"
+           "                     addresses from --bind, all in 127.0.0.0/8\n"
+           "  --port N           port every device listens on (default 10001; 0 picks a free\n"
+           "                     one for each)\n"
            "  --script FILE      runs the commands in FILE before those on standard input\n"
            "  --fault NAME[=V]   starts with a fault on, as \"fault NAME [V]\" (repeatable),\n"
            "                     e.g. --fault silent, --fault delay=20\n"
            "  --verbose          prints connections, every payload received and every answer\n"
            "  --exit-on-eof      ends when standard input closes (otherwise only on\n"
            "                     SIGINT or SIGTERM)\n"
-           "  --help, -h         prints this text\n\n"
-           "The port listened on is printed at start. Commands:\n" +
-           ScriptHelp();
+           "  --help, -h         prints this text\n"
+           "  --version          prints the program's version\n\n"
+           "The addresses and ports listened on are printed at start. A command runs on\n"
+           "every device unless a prefix @N names one: \"@7 check A sync error\" changes\n"
+           "device 7, the 7th address from --bind (@1 is the --bind address itself).\n"
+           "Commands:\n" +
+           ScriptHelp() + FleetHelp();
 }

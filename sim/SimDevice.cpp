@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -17,8 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// How long the serving thread waits for traffic before it looks for requests and Stop.
-constexpr int TRAFFIC_WAIT_MS = 10;
 constexpr std::uint32_t SEND_TIMEOUT_MS = 3000;
 constexpr auto SERVED_WAIT = 2s;
 constexpr int READ_CHUNK = 1024;
@@ -83,15 +82,18 @@ int BoundPort(TSocket handle) {
 } // namespace
 
 TSimDevice::TSimDevice(TSimOptions options)
-    : fOptions(std::move(options)), fPort(fOptions.Port), fScene(fOptions.Scene) {}
+    : fOptions(std::move(options)), fPort(fOptions.Port), fScene(fOptions.Scene),
+      fWake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TSimDevice::~TSimDevice() {
     Stop();
+    if (fWake >= 0)
+        close(fWake);
 }
 
 bool TSimDevice::Start() {
     TAddressValue address{};
-    if (fThread.joinable() || !ParseAddress(fOptions.Address, address))
+    if (fThread.joinable() || fWake < 0 || !ParseAddress(fOptions.Address, address))
         return false;
     const std::lock_guard lock(fLock);
     if (!fScene.Faults.Refuse && !OpenListener())
@@ -109,6 +111,7 @@ void TSimDevice::Stop() {
         fStopping = true;
     }
     fChanged.notify_all();
+    WakeServer();
     if (fThread.joinable())
         fThread.join();
 }
@@ -138,8 +141,10 @@ std::string TSimDevice::Execute(const std::string& line, TSimEffect& effect) {
             ticket = ++fRequested;
     }
     fChanged.notify_all();
-    if (ticket > 0)
+    if (ticket > 0) {
+        WakeServer();
         WaitServed(ticket);
+    }
     Pause(effect.WaitMs);
     if (effect.WaitStation)
         WaitForStation();
@@ -259,10 +264,17 @@ bool TSimDevice::OpenListener() {
 }
 
 void TSimDevice::WaitForTraffic() {
-    pollfd entries[2] = {{fListener, POLLIN, 0}, {fStation, POLLIN, 0}};
-    const int ready = poll(entries, 2, TRAFFIC_WAIT_MS);
+    pollfd entries[3] = {{fListener, POLLIN, 0}, {fStation, POLLIN, 0}, {fWake, POLLIN, 0}};
+    const int ready = poll(entries, 3, -1);
     fListenerReady = ready > 0 && entries[0].revents != 0;
     fStationReady = ready > 0 && entries[1].revents != 0;
+    eventfd_t count = 0;
+    if (ready > 0 && entries[2].revents != 0)
+        eventfd_read(fWake, &count);
+}
+
+void TSimDevice::WakeServer() const {
+    eventfd_write(fWake, 1);
 }
 
 void TSimDevice::AcceptStation() {
@@ -313,21 +325,25 @@ void TSimDevice::HandlePayload(const TSimBytes& payload) {
     bool known = false;
     bool send = false;
     TSimFaults faults;
+    ++fRequests;
     {
         const std::lock_guard lock(fLock);
-        fReceived.push_back(TSimRecord{std::chrono::steady_clock::now(), payload});
+        if (fOptions.Record)
+            fReceived.push_back(TSimRecord{std::chrono::steady_clock::now(), payload});
         const TSimBytes asked = fScene.Faults.WrongGroup ? NextGroupRequest(payload) : payload;
         known = AnswerRequest(fScene.State, asked, answer);
         send = known && TakeAnswer(fScene.Faults, answer.Acknowledgement);
         faults = fScene.Faults;
     }
     fChanged.notify_all();
-    Report("received " + HexText(payload) + (known ? "" : " (unknown request)"));
+    if (Reporting())
+        Report("received " + HexText(payload) + (known ? "" : " (unknown request)"));
     if (!send) {
         Report(known ? "no answer (fault)" : "no answer");
         return;
     }
-    Report("answer " + HexText(answer.Payload));
+    if (Reporting())
+        Report("answer " + HexText(answer.Payload));
     SendReply(ReplyFrame(faults, answer.Payload), faults);
 }
 
@@ -369,6 +385,8 @@ void TSimDevice::CloseStation(const std::string& reason) {
 // Waits ms milliseconds unless the device stops first; false when it stopped.
 bool TSimDevice::Pause(int ms) const {
     std::unique_lock lock(fLock);
+    if (ms <= 0)
+        return !fStopping;
     return !fChanged.wait_for(lock, std::chrono::milliseconds(ms), [&] { return fStopping; });
 }
 

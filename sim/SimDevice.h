@@ -43,6 +43,9 @@ struct TSimOptions {
     // Called on the serving thread with one line for each connection event, each payload
     // received and each answer sent. May be empty.
     std::function<void(const std::string&)> OnEvent;
+    // Keeps every payload received for Received() and the waits on it. A device that
+    // serves for hours without anyone reading them leaves it off.
+    bool Record = true;
 };
 
 class TSimDevice {
@@ -91,6 +94,9 @@ public:
     // Waits until at least count payloads have been received.
     bool WaitReceived(std::size_t count, std::chrono::milliseconds timeout) const;
 
+    // Requests received since construction, answered or not.
+    std::uint64_t Requests() const { return fRequests.load(); }
+
     // Stations accepted and served since construction (turned-away second stations do not
     // count), and whether one is connected now.
     int Connections() const;
@@ -106,6 +112,7 @@ private:
     void FollowRefuse(bool refuse);
     bool OpenListener();
     void WaitForTraffic();
+    void WakeServer() const;
     void AcceptStation();
     void ReadStation();
     void HandlePayload(const TSimBytes& payload);
@@ -116,9 +123,11 @@ private:
     void WaitForStation() const;
     void WaitServed(int ticket);
     void Report(const std::string& line) const;
+    bool Reporting() const { return static_cast<bool>(fOptions.OnEvent); }
 
     TSimOptions fOptions;
     std::atomic<int> fPort;
+    std::atomic<std::uint64_t> fRequests{0};
 
     // Guarded by fLock; fChanged is notified whenever any of them changes.
     mutable std::mutex fLock;
@@ -133,6 +142,10 @@ private:
     // Requests to the serving thread are numbered; fServed is the last one carried out.
     int fRequested = 0;
     int fServed = 0;
+
+    // Readable whenever Execute or Stop has asked the serving thread to look at its
+    // requests; the serving thread sleeps in poll until then or until traffic arrives.
+    int fWake = -1;
 
     // Owned by the serving thread while it runs.
     std::thread fThread;

@@ -11,16 +11,16 @@ bool Rewind(std::istream& in) {
 
 } // namespace
 
-void PlayCommands(TSimDevice& device, std::istream& in, const std::string& source,
+void PlayCommands(TSimFleet& fleet, std::istream& in, const std::string& source,
                   const TSimPrint& print, const TSimPrint& error) {
     std::string line;
     int number = 0;
     bool waited = false;
-    while (device.Running() && std::getline(in, line)) {
+    while (fleet.Device(1).Running() && std::getline(in, line)) {
         ++number;
         const std::string where = source + ":" + std::to_string(number) + ": ";
         TSimEffect effect;
-        const std::string failure = device.Execute(line, effect);
+        const std::string failure = fleet.Execute(line, effect);
         if (!failure.empty()) {
             error(where + failure + "\n");
             continue;

@@ -1,4 +1,5 @@
-// control7710-sim: the simulated changeover switch as a program of its own.
+// control7710-sim: the simulated changeover switch, or a fleet of them, as a program of
+// its own.
 
 #include "SimCommandLine.h"
 #include "SimPlayer.h"
@@ -31,18 +32,18 @@ void PrintEvent(const std::string& line) {
     Print(std::cout, stamp + line + "\n");
 }
 
-void RunLines(TSimDevice& device, std::istream& in, const std::string& source) {
+void RunLines(TSimFleet& fleet, std::istream& in, const std::string& source) {
     PlayCommands(
-        device, in, source, [](const std::string& text) { Print(std::cout, text); },
+        fleet, in, source, [](const std::string& text) { Print(std::cout, text); },
         [](const std::string& text) { Print(std::cerr, text); });
 }
 
 // Runs the script file, then standard input; ends the program afterwards when asked to.
-void ReadCommands(TSimDevice& device, std::ifstream script, const std::string& scriptName,
+void ReadCommands(TSimFleet& fleet, std::ifstream script, const std::string& scriptName,
                   bool exitOnEof) {
     if (script.is_open())
-        RunLines(device, script, scriptName);
-    RunLines(device, std::cin, "stdin");
+        RunLines(fleet, script, scriptName);
+    RunLines(fleet, std::cin, "stdin");
     if (exitOnEof)
         kill(getpid(), SIGTERM);
 }
@@ -63,10 +64,33 @@ void WaitForSignal(const sigset_t& signals) {
     sigwait(&signals, &signal);
 }
 
-std::string ListeningText(const TSimCommandLine& command, int port) {
-    const std::string where = command.Options.Address + ":" + std::to_string(port);
+std::string ListeningText(const TSimCommandLine& command, const std::string& where) {
     return command.Options.Scene.Faults.Refuse ? "not listening (refuse fault), port " + where
                                                : "listening on " + where;
+}
+
+// One line for a fleet on one port, else one line per device.
+std::string StartText(const TSimCommandLine& command, TSimFleet& fleet) {
+    const int count = fleet.Count();
+    const int port = fleet.Device(1).Port();
+    bool samePort = true;
+    for (int number = 2; number <= count; ++number)
+        samePort = samePort && fleet.Device(number).Port() == port;
+    if (count == 1 || !samePort) {
+        std::string text;
+        for (int number = 1; number <= count; ++number) {
+            const std::string where =
+                fleet.Address(number) + ":" + std::to_string(fleet.Device(number).Port());
+            text += "control7710-sim: " +
+                    std::string(count > 1 ? "@" + std::to_string(number) + " " : "") +
+                    ListeningText(command, where) + "\n";
+        }
+        return text;
+    }
+    return "control7710-sim: " + std::to_string(count) + " devices, " +
+           ListeningText(command, fleet.Address(1) + " to " + fleet.Address(count) + ", port " +
+                                      std::to_string(port)) +
+           "\n";
 }
 
 } // namespace
@@ -82,6 +106,10 @@ int main(int argc, char** argv) {
         std::cout << CommandLineHelp();
         return 0;
     }
+    if (command.Version) {
+        std::cout << "control7710-sim " << CONTROL7710_VERSION << "\n";
+        return 0;
+    }
     std::ifstream script;
     if (!command.ScriptFile.empty()) {
         script.open(command.ScriptFile);
@@ -93,18 +121,21 @@ int main(int argc, char** argv) {
     const sigset_t signals = BlockEndSignals();
     if (command.Verbose)
         command.Options.OnEvent = PrintEvent;
-    TSimDevice device(command.Options);
-    if (!device.Start()) {
-        std::cerr << "control7710-sim: cannot listen on " << command.Options.Address << ":"
-                  << command.Options.Port << "\n";
+    // Nothing here reads back the payloads received; kept, they would pile up for as long
+    // as the program runs.
+    command.Options.Record = false;
+    TSimFleet fleet(command.Options, command.Count);
+    const std::string failure = fleet.Start();
+    if (!failure.empty()) {
+        std::cerr << "control7710-sim: " << failure << "\n";
         return 1;
     }
-    Print(std::cout, "control7710-sim: " + ListeningText(command, device.Port()) + "\n");
-    std::thread(ReadCommands, std::ref(device), std::move(script), command.ScriptFile,
+    Print(std::cout, StartText(command, fleet));
+    std::thread(ReadCommands, std::ref(fleet), std::move(script), command.ScriptFile,
                 command.ExitOnEof)
         .detach();
     WaitForSignal(signals);
-    device.Stop();
+    fleet.Stop();
     Print(std::cout, "control7710-sim: stopped\n");
     return 0;
 }

@@ -10,11 +10,12 @@ namespace {
 
 // What the window keeps between events to choose its lines.
 struct TWatchState {
+    const TSwObject* Link = nullptr;
     std::function<void(const std::string&)> Sink;
     bool Overheat = false;
 
     void Change(const std::string& line) const {
-        if (!FullRefresh)
+        if (!Link->FullRefresh)
             Sink(line);
     }
 };
@@ -83,6 +84,7 @@ void WireSettingLines(TSwObject& link, const TState& state) {
 
 void WireChangeLines(TSwObject& link, std::function<void(const std::string&)> sink) {
     auto state = std::make_shared<TWatchState>();
+    state->Link = &link;
     state->Sink = std::move(sink);
     WireStatusLines(link, state);
     WireSettingLines(link, state);

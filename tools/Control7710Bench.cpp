@@ -2,6 +2,7 @@
 // floor this machine allows, CPU time, change latency, allocations per cycle, the journal
 // at a million lines, and the window's peak memory. One line per figure, then a summary.
 
+#include "BenchFleet.h"
 #include "BenchJournal.h"
 #include "BenchLink.h"
 #include "BenchReport.h"
@@ -15,6 +16,7 @@
 namespace {
 
 const char* const USAGE = R"(Usage: control7710-bench [--quick]
+       control7710-bench --fleet [N]
 
 Starts the simulated device in-process on 127.0.0.1 and measures the station against it,
 printing one line per figure and a last summary line:
@@ -29,6 +31,8 @@ printing one line per figure and a last summary line:
 
 Options:
   --quick   a short run of a few seconds, for CI
+  --fleet   instead, the fleet: the simulator serving N devices (default 10, 50 and 250
+            in turn) and the exporter polling them every 100 ms, each a process of its own
   --help    show this text
 
 Exit status: 0 when every figure was measured, whether or not it met its goal; 1 when
@@ -67,6 +71,22 @@ int RunBenchmark(const TPlan& plan) {
     return 0;
 }
 
+int RunFleet(const std::vector<int>& sizes, int argc) {
+    if (argc > 3 || sizes[0] < 1 || sizes[0] > 250) {
+        std::fprintf(stderr, "control7710-bench: --fleet takes a device count from 1 to 250\n");
+        return EXIT_USAGE;
+    }
+    TBenchReport report;
+    try {
+        BenchFleet(sizes, report);
+    } catch (const TBenchError& error) {
+        std::fprintf(stderr, "control7710-bench: %s\n", error.what());
+        return EXIT_FAILED;
+    }
+    report.Summary();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -77,6 +97,9 @@ int main(int argc, char* argv[]) {
         QApplication application(argc, argv);
         return RunWindowPeak(std::atof(argv[2]));
     }
+    if (first == "--fleet")
+        return RunFleet(argc == 3 ? std::vector<int>{std::atoi(argv[2])} : DefaultFleetSizes(),
+                        argc);
     if (argc > 2 || (argc == 2 && first != "--quick" && first != "--help")) {
         std::fprintf(stderr, "control7710-bench: unknown arguments; see --help\n");
         return EXIT_USAGE;

@@ -2,17 +2,19 @@
 // the station would see, says or judge.
 
 #include "ChangeLines.h"
+#include "CliArgs.h"
 #include "DeviceCheck.h"
 #include "DeviceReport.h"
 #include "EventPrinter.h"
 #include "Journal.h"
+#include "LineOutput.h"
 #include "SettingsArgs.h"
 #include "StationText.h"
-#include "UnitProc.h"
 #include "UnitThread.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -20,18 +22,26 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr int EXIT_USAGE = 64;
 constexpr int EXIT_STOPPED = 1;
+constexpr int EXIT_USAGE = 64;
+constexpr int EXIT_OUTPUT_LOST = 74;
 constexpr int SETTINGS_CONFIRM_MS = 3000;
+// How long the output may take to drain once the work is done.
+constexpr int DRAIN_MS = 300;
+// check: what is kept of its time for printing once the device is read.
+constexpr int CHECK_MARGIN_MS = 500;
 
 const char* const USAGE = R"(Usage: control7710-cli COMMAND [ARGUMENT] ADDRESS [OPTIONS]
+       control7710-cli check -H ADDRESS [-p PORT] [-t SECONDS] [-w TEMP] [-c TEMP]
 
 Connects to the changeover switch at ADDRESS (a dotted IPv4 address) with the station's
-own link.
+own link. Data goes to standard output; errors and the reasons a connection ended go to
+standard error.
 
 Commands:
   events ADDRESS        print one line per event as it fires: the event's name, the input
@@ -44,139 +54,79 @@ Commands:
   report ADDRESS        print the device state report the station's journal receives
                         after connecting (oldest line first), then disconnect
   watch ADDRESS         print the report, then every change line the journal would
-                        write, with its time stamp, until the time is up or Ctrl+C
-  check ADDRESS         print one summary line and exit with a monitoring status:
-                        0 OK, 1 WARNING (a switched-on check reports ERROR on the input
-                        not on the output), 2 CRITICAL (device unreachable; such an ERROR
-                        on the input on the output; a monitored power supply in ERROR;
-                        temperature at 70 C or above), 3 UNKNOWN (bad command line)
+                        write, with its time stamp, until the time is up, Ctrl+C or
+                        SIGTERM
+  check ADDRESS         a monitoring plugin: print one status line with performance data
+                        and exit with its status: 0 OK, 1 WARNING (a switched-on check
+                        reports ERROR on the input not on the output; temperature at the
+                        warning limit or above), 2 CRITICAL (device unreachable or the
+                        time is up; such an ERROR on the input on the output; a monitored
+                        power supply in ERROR; temperature at the critical limit or
+                        above), 3 UNKNOWN (bad command line)
   settings ADDRESS NAME=VALUE...
                         read the device's settings, change the named ones, send them as
                         the station's Settings page would, and print what the device
                         took. Names and ranges (values outside are limited to the range):
 %s
 Options:
-  --port N       device port (default 10001)
-  --seconds S    events and watch: disconnect after S seconds (default: until Ctrl+C)
-  --help         show this text
+  --port N, -p N  device port (default 10001)
+  --seconds S     events and watch: disconnect after S seconds (default: until Ctrl+C)
+  --json          events, report and watch: one JSON object per line, times in ISO 8601
+                  with their UTC offset, settings in seconds and decibels beside the
+                  device's raw value
+  -H ADDRESS      the device's address, in place of the ADDRESS word
+  -t SECONDS      check: the whole run ends within this time (default 10)
+  -w TEMP         check: warning from this temperature in degrees Celsius (default 60)
+  -c TEMP         check: critical from this temperature (default 70)
+  --help, -h      show this text
+  --version, -V   show the program's version
 
-Exit status (except check): 0 when the work was done, or the time was up or Ctrl+C and
-the connection was closed on request; 1 when the link stopped by itself (the reason is
-printed); 64 on a usage error.
+Exit status (except check): 0 when the work was done, or the time was up, Ctrl+C or
+SIGTERM came and the connection was closed on request; 1 when the link stopped by
+itself (the reason is printed); 64 on a usage error; 74 when output was lost because
+standard output was not read or could not be written.
 )";
 
-struct TOptions {
-    std::string Command;
-    std::string Argument;
-    std::string Address;
-    std::vector<std::string> Settings;
-    int Port = DEVICE_PORT;
-    std::optional<int> Seconds;
-};
-
+// Set by SIGINT and SIGTERM; the session looks at it several times a second.
 std::atomic<bool> interrupted{false};
 
-bool ParseNumber(const std::string& text, int low, int high, int& value) {
-    char* end = nullptr;
-    const long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || number < low || number > high)
-        return false;
-    value = static_cast<int>(number);
-    return true;
+// Errors and stop reasons.
+void Complain(const std::string& text) {
+    std::fprintf(stderr, "control7710-cli: %s\n", text.c_str());
 }
 
-bool TakeOption(const std::vector<std::string>& args, std::size_t& i, TOptions& options) {
-    if (i + 1 >= args.size())
-        return false;
-    const std::string& value = args[++i];
-    int number = 0;
-    if (args[i - 1] == "--port" && ParseNumber(value, 1, 65535, number)) {
-        options.Port = number;
-        return true;
+std::string Stamped(const std::string& message) {
+    return TimeStampedLine(QDateTime::currentDateTime(), QString::fromStdString(message))
+        .toStdString();
+}
+
+// The report as journal lines, oldest first, or as one JSON object.
+void PrintReport(const TSwObject& link, TOutputForm form, TLineOutput& out) {
+    if (form == TOutputForm::Json) {
+        QJsonObject report = DeviceStateJson(link);
+        report.insert("event", "Report");
+        out.Put(JsonLine(report, QDateTime::currentDateTime()));
+        return;
     }
-    if (args[i - 1] == "--seconds" && ParseNumber(value, 0, 86400 * 365, number)) {
-        options.Seconds = number;
-        return true;
-    }
-    return false;
-}
-
-// Where the address stands among the words, for each command; 0 for an unknown one.
-std::size_t AddressPosition(const std::string& command) {
-    for (const char* plain : {"events", "auto", "report", "watch", "check", "settings"}) {
-        if (command == plain)
-            return 1;
-    }
-    return command == "select" || command == "psu" ? 2 : 0;
-}
-
-std::string CheckWords(TOptions& options, const std::vector<std::string>& words) {
-    const std::size_t at = words.empty() ? 0 : AddressPosition(words[0]);
-    if (at == 0)
-        return "expected a command; see --help";
-    const bool takesSettings = words[0] == "settings";
-    if (words.size() <= at || (!takesSettings && words.size() != at + 1) ||
-        (takesSettings && words.size() == at + 1))
-        return "wrong number of arguments for " + words[0] + "; see --help";
-    options.Command = words[0];
-    options.Argument = at == 2 ? words[1] : "";
-    options.Settings.assign(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, words.end());
-    int mask = 0;
-    if (options.Command == "select" && options.Argument != "A" && options.Argument != "B")
-        return "select takes A or B";
-    if (options.Command == "psu" && !ParseNumber(options.Argument, 0, 3, mask))
-        return "psu takes a mask from 0 to 3";
-    TSettingsValues probe;
-    const std::string settingsError = ApplySettingArgs(options.Settings, probe);
-    if (!settingsError.empty())
-        return settingsError;
-    TAddressValue address{};
-    if (!ParseAddress(words[at], address))
-        return "invalid IP address \"" + words[at] + "\"";
-    options.Address = FormatAddress(address);
-    return "";
-}
-
-// Reads the command line; prints what is wrong and returns nothing on a usage error.
-std::optional<TOptions> ParseArguments(const std::vector<std::string>& args) {
-    TOptions options;
-    std::vector<std::string> words;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (!args[i].starts_with("--")) {
-            words.push_back(args[i]);
-        } else if (!TakeOption(args, i, options)) {
-            std::fprintf(stderr, "control7710-cli: bad option %s\n", args[i].c_str());
-            return std::nullopt;
-        }
-    }
-    const std::string error = CheckWords(options, words);
-    if (error.empty())
-        return options;
-    std::fprintf(stderr, "control7710-cli: %s\n", error.c_str());
-    return std::nullopt;
-}
-
-void Print(const std::string& line) {
-    std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
-}
-
-void PrintStamped(const std::string& message) {
-    Print(TimeStampedLine(QDateTime::currentDateTime(), QString::fromStdString(message))
-              .toStdString());
-}
-
-void PrintReport(const TSwObject& link) {
     const TSettingsValues fields = SettingsFromStatus(link.Status());
     for (const TReportLine& line : DeviceReport(link, fields, ".")) {
         if (line.Kind == TReportKind::More)
-            Print(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
+            out.Put(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
         else
-            PrintStamped(line.Text);
+            out.Put(Stamped(line.Text));
     }
 }
 
-void PostCommand(TSwObject& link, const TOptions& options) {
+// A journal line of watch: stamped text, or an object with the text.
+void PrintChange(const std::string& text, TOutputForm form, TLineOutput& out) {
+    if (form == TOutputForm::Text)
+        out.Put(Stamped(text));
+    else
+        out.Put(JsonLine({{"event", "Change"}, {"text", QString::fromStdString(text)}},
+                         QDateTime::currentDateTime()));
+}
+
+void PostCommand(TSwObject& link, const TCliOptions& options) {
     if (options.Command == "select")
         link.SelectInput(options.Argument == "B" ? INPUT_B : INPUT_A);
     else if (options.Command == "auto")
@@ -185,15 +135,17 @@ void PostCommand(TSwObject& link, const TOptions& options) {
         link.SetPowerMonitoring(std::atoi(options.Argument.c_str()));
 }
 
-// One connection under an event loop: ends on the link's stop, on Ctrl+C and, where
-// given, after the time. What is done with the events is the caller's wiring.
+// One connection under an event loop: ends on the link's stop, on SIGINT or SIGTERM,
+// when the output fails and, where given, after the time. What is done with the events is
+// the caller's wiring. Nothing here waits for the output.
 class TSession {
 public:
-    explicit TSession(const TOptions& options) : fOptions(options) {}
+    TSession(const TCliOptions& options, TLineOutput& out) : fOptions(options), fOut(out) {}
 
     TSwObject& Link() { return fLink; }
-    // Called with the stop code when the link stopped by itself.
-    std::function<void(int code)> OnFailure;
+    // Called with the stop code when the link stopped; the stop reason goes to standard
+    // error for failures, and for every stop when tellEveryStop is set.
+    bool TellEveryStop = false;
 
     int Run() {
         auto previous = fLink.OnStop;
@@ -206,7 +158,7 @@ public:
         std::signal(SIGTERM, [](int) { interrupted = true; });
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [this] {
-            if (interrupted)
+            if (interrupted || !fOut.Failure().empty())
                 fLink.Disconnect();
         });
         watch.start(50);
@@ -227,25 +179,28 @@ public:
 
 private:
     void Stopped(int code) {
-        if (StopIsFailure(code) && OnFailure)
-            OnFailure(code);
+        if (StopIsFailure(code) || TellEveryStop)
+            Complain(StopReason(code, fLink.LastError()));
         QCoreApplication::exit(StopIsFailure(code) ? EXIT_STOPPED : fExitCode);
     }
 
-    const TOptions& fOptions;
+    const TCliOptions& fOptions;
+    TLineOutput& fOut;
     TSwObject fLink;
     int fExitCode = 0;
     bool fFinished = false;
 };
 
-std::string FailureText(const TSwObject& link, int code) {
-    return StopReason(code, link.LastError());
+TOutputForm FormOf(const TCliOptions& options) {
+    return options.Json ? TOutputForm::Json : TOutputForm::Text;
 }
 
-int RunEvents(const TOptions& options) {
-    TSession session(options);
+int RunEvents(const TCliOptions& options, TLineOutput& out) {
+    TSession session(options, out);
+    session.TellEveryStop = true;
     TSwObject& link = session.Link();
-    WireEventPrinter(link, stdout);
+    WireEventPrinter(
+        link, [&out](const std::string& line) { out.Put(line); }, FormOf(options));
     auto printCounters = link.OnCounters;
     link.OnCounters = [&link, &options, printCounters](TSwObject* sender) {
         printCounters(sender);
@@ -254,50 +209,80 @@ int RunEvents(const TOptions& options) {
     return session.Run();
 }
 
-int RunReport(const TOptions& options) {
-    TSession session(options);
+int RunReport(const TCliOptions& options, TLineOutput& out) {
+    TSession session(options, out);
     TSwObject& link = session.Link();
     link.OnCounters = [&](TSwObject*) {
-        PrintReport(link);
+        PrintReport(link, FormOf(options), out);
         session.Finish(0);
     };
-    session.OnFailure = [&link](int code) { Print(FailureText(link, code)); };
     return session.Run();
 }
 
-int RunWatch(const TOptions& options) {
-    TSession session(options);
+int RunWatch(const TCliOptions& options, TLineOutput& out) {
+    TSession session(options, out);
+    session.TellEveryStop = true;
     TSwObject& link = session.Link();
-    WireChangeLines(link, PrintStamped);
-    link.OnCounters = [&](TSwObject*) { PrintReport(link); };
-    link.OnLinkStat = [](TSwObject*, std::uint32_t, int kind) {
+    const TOutputForm form = FormOf(options);
+    WireChangeLines(link, [&out, form](const std::string& line) { PrintChange(line, form, out); });
+    link.OnCounters = [&](TSwObject*) { PrintReport(link, form, out); };
+    link.OnLinkStat = [&out, form](TSwObject*, std::uint32_t, int kind) {
         if (kind == LINK_READ_WARNING)
-            PrintStamped("!!! connection read malfunction");
+            PrintChange("!!! connection read malfunction", form, out);
     };
-    session.OnFailure = [&link](int code) { PrintStamped(FailureText(link, code)); };
     return session.Run();
 }
 
-int RunCheck(const TOptions& options) {
-    TSession session(options);
+// Ends the program at once when check runs out of its time: the link may be waiting out
+// an exchange time-out, which the plugin's caller must not wait for.
+[[noreturn]] void CheckTimedOut(const TCliOptions& options, TLineOutput& out) {
+    out.Put(PluginLine(
+        Unreachable("timeout after " + std::to_string(options.TimeoutSeconds) + " s"), ""));
+    out.Flush(std::chrono::milliseconds(DRAIN_MS));
+    std::_Exit(static_cast<int>(TCheckStatus::Critical));
+}
+
+// Reads the device, then waits for the link's first measure of its cycle rate, as long as
+// the time allows.
+int RunCheck(const TCliOptions& options, TLineOutput& out) {
+    TSession session(options, out);
     TSwObject& link = session.Link();
-    TCheckResult result = Unreachable("no reply");
-    link.OnCounters = [&](TSwObject*) {
-        result = EvaluateDevice(link);
-        session.Finish(0);
+    std::optional<TCheckResult> result;
+    std::optional<std::uint32_t> rate;
+    std::string failure = "no reply";
+    const int timeoutMs = options.TimeoutSeconds * 1000;
+    QTimer::singleShot(timeoutMs, [&] { CheckTimedOut(options, out); });
+    QTimer::singleShot(std::max(0, timeoutMs - CHECK_MARGIN_MS), [&] {
+        if (result)
+            session.Finish(0);
+    });
+    link.OnStop = [&failure](TSwObject* sender, int code) {
+        if (StopIsFailure(code))
+            failure = StopReason(code, sender->LastError());
     };
-    session.OnFailure = [&](int code) { result = Unreachable(FailureText(link, code)); };
+    link.OnCounters = [&](TSwObject*) { result = EvaluateDevice(link, options.Limits); };
+    link.OnLinkStat = [&](TSwObject*, std::uint32_t value, int kind) {
+        if (kind != LINK_RATE)
+            return;
+        rate = value;
+        if (result)
+            session.Finish(0);
+    };
     session.Run();
-    Print(result.Summary);
-    return static_cast<int>(result.Status);
+    if (!result) {
+        out.Put(PluginLine(Unreachable(failure), ""));
+        return static_cast<int>(TCheckStatus::Critical);
+    }
+    out.Put(PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)));
+    return static_cast<int>(result->Status);
 }
 
 // Sends the changed settings after the first pass, then waits until the device reports
 // them back, or gives up after a while.
-int RunSettings(const TOptions& options) {
-    TSession session(options);
+int RunSettings(const TCliOptions& options, TLineOutput& out) {
+    TSession session(options, out);
     TSwObject& link = session.Link();
-    WireChangeLines(link, PrintStamped);
+    WireChangeLines(link, [&out](const std::string& line) { out.Put(Stamped(line)); });
     TSettingsBlock sent{};
     QTimer confirm;
     QObject::connect(&confirm, &QTimer::timeout, [&] {
@@ -309,50 +294,75 @@ int RunSettings(const TOptions& options) {
         ApplySettingArgs(options.Settings, values);
         sent = BuildSettingsBlock(values);
         link.WriteSettings(sent);
-        PrintStamped("Settings change");
+        out.Put(Stamped("Settings change"));
         confirm.start(20);
         QTimer::singleShot(SETTINGS_CONFIRM_MS, [&] {
-            PrintStamped("The device did not report the settings sent");
+            Complain("The device did not report the settings sent");
             session.Finish(EXIT_STOPPED);
         });
     };
-    session.OnFailure = [&link](int code) { PrintStamped(FailureText(link, code)); };
     return session.Run();
 }
 
-int Run(const TOptions& options) {
+int Run(const TCliOptions& options, TLineOutput& out) {
     if (options.Command == "report")
-        return RunReport(options);
+        return RunReport(options, out);
     if (options.Command == "watch")
-        return RunWatch(options);
+        return RunWatch(options, out);
     if (options.Command == "check")
-        return RunCheck(options);
+        return RunCheck(options, out);
     if (options.Command == "settings")
-        return RunSettings(options);
-    return RunEvents(options);
+        return RunSettings(options, out);
+    return RunEvents(options, out);
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h")
-            return true;
-    }
-    return false;
+std::string DropNote(std::uint64_t dropped, TOutputForm form) {
+    const std::string text = std::to_string(dropped) + " lines dropped: output was not read";
+    if (form == TOutputForm::Text)
+        return Stamped("!!! " + text);
+    return JsonLine({{"event", "Dropped"}, {"value", static_cast<qint64>(dropped)}},
+                    QDateTime::currentDateTime());
+}
+
+// The exit status once the output has had its time to drain: a loss of output is no
+// success. check keeps its monitoring status.
+int Conclude(const TCliOptions& options, int code, TLineOutput& out) {
+    const bool written = out.Flush(std::chrono::milliseconds(DRAIN_MS));
+    if (written && out.Dropped() == 0)
+        return code;
+    const std::string failure = out.Failure();
+    Complain(std::to_string(out.Dropped()) + " lines dropped and " + std::to_string(out.Pending()) +
+             " bytes not written: " + (failure.empty() ? "standard output was not read" : failure));
+    return code == 0 && options.Command != "check" ? EXIT_OUTPUT_LOST : code;
+}
+
+int UsageError(const std::vector<std::string>& args, const std::string& error) {
+    Complain(error + "; see --help");
+    if (args.empty() || args[0] != "check")
+        return EXIT_USAGE;
+    std::printf("%s\n", PluginLine({TCheckStatus::Unknown, "UNKNOWN - " + error}, "").c_str());
+    return static_cast<int>(TCheckStatus::Unknown);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (WantsHelp(args)) {
+    TCliOptions options;
+    const std::string error = ParseCliArguments(args, options);
+    if (options.Help) {
         std::printf(USAGE, SettingArgsHelp().c_str());
         return 0;
     }
-    const std::optional<TOptions> options = ParseArguments(args);
-    if (!options) {
-        const bool checking = !args.empty() && args[0] == "check";
-        return checking ? static_cast<int>(TCheckStatus::Unknown) : EXIT_USAGE;
+    if (options.Version) {
+        std::printf("control7710-cli %s\n", CONTROL7710_VERSION);
+        return 0;
     }
+    if (!error.empty())
+        return UsageError(args, error);
     QCoreApplication application(argc, argv);
-    return Run(*options);
+    const TOutputForm form = FormOf(options);
+    TLineOutput out(STDOUT_FILENO,
+                    [form](std::uint64_t dropped) { return DropNote(dropped, form); });
+    return Conclude(options, Run(options, out), out);
 }

@@ -1,19 +1,40 @@
 #include "EventPrinter.h"
 
+#include "SettingsFields.h"
 #include "StationText.h"
 
+#include <QJsonDocument>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
 
-using TGetter = std::string (*)(const TSwObject&);
+// An event's new value: as text, and as JSON members ("value", and where the device's
+// value is converted or coded, "raw" and "unit").
+struct TValue {
+    std::string Text;
+    QJsonObject Json;
+};
+
+using TGetter = TValue (*)(const TSwObject&);
 using TInputGetter = int (TSwObject::*)(int) const;
 
-std::string Number(int value) {
-    return std::to_string(value);
+TValue Number(int value) {
+    return {std::to_string(value), {{"value", value}}};
 }
-std::string Flag(bool value) {
-    return value ? "ON" : "OFF";
+
+TValue Flag(bool value) {
+    return {SwitchWord(value), {{"value", value}}};
+}
+
+TValue State(int code) {
+    return {StateWord(code), {{"value", QString::fromStdString(StateWord(code))}, {"raw", code}}};
+}
+
+TValue Setting(const TSwObject& link, TSettingField field, const char* unit) {
+    const int raw = RawSetting(link.Status(), field);
+    return {std::to_string(raw), {{"value", RawToField(field, raw)}, {"raw", raw}, {"unit", unit}}};
 }
 
 struct TPlainEvent {
@@ -28,64 +49,99 @@ struct TInputEvent {
     TInputGetter Value;
 };
 
-std::string Counters(const TSwObject& link) {
-    const TInputGetter counters[] = {
-        &TSwObject::SyncCount,           &TSwObject::MotionCount,
-        &TSwObject::VideoLevelCount,     &TSwObject::ThresholdLeftCount,
-        &TSwObject::ThresholdRightCount, &TSwObject::AudioLevelLeftCount,
-        &TSwObject::AudioLevelRightCount};
-    std::string text;
-    for (TInputGetter counter : counters)
-        text += Number((link.*counter)(INPUT_A)) + '/' + Number((link.*counter)(INPUT_B)) + ' ';
-    text.pop_back();
-    return text;
+struct TCounter {
+    const char* Name;
+    TInputGetter Count;
+};
+
+const TCounter COUNTERS[] = {
+    {"SyncCount", &TSwObject::SyncCount},
+    {"MotionCount", &TSwObject::MotionCount},
+    {"VideoLevelCount", &TSwObject::VideoLevelCount},
+    {"ThresholdLeftCount", &TSwObject::ThresholdLeftCount},
+    {"ThresholdRightCount", &TSwObject::ThresholdRightCount},
+    {"AudioLevelLeftCount", &TSwObject::AudioLevelLeftCount},
+    {"AudioLevelRightCount", &TSwObject::AudioLevelRightCount},
+};
+
+QJsonObject ByInput(int a, int b) {
+    return {{"A", a}, {"B", b}};
 }
 
+TValue Counters(const TSwObject& link) {
+    TValue value;
+    QJsonObject counts;
+    for (const TCounter& counter : COUNTERS) {
+        const int a = (link.*counter.Count)(INPUT_A);
+        const int b = (link.*counter.Count)(INPUT_B);
+        value.Text += std::to_string(a) + '/' + std::to_string(b) + ' ';
+        counts.insert(counter.Name, ByInput(a, b));
+    }
+    value.Text.pop_back();
+    value.Json = {{"value", counts}};
+    return value;
+}
+
+TValue Name(const TSwObject& link) {
+    const std::string shown = PrintableDeviceText(link.DeviceName());
+    return {shown, {{"value", QString::fromStdString(shown)}}};
+}
+
+TValue Output(const TSwObject& link) {
+    const std::string input = link.Output() == INPUT_B ? "B" : "A";
+    return {input, {{"value", QString::fromStdString(input)}, {"raw", link.Output()}}};
+}
+
+TValue Mode(const TSwObject& link) {
+    const std::string mode = ModeWord(link.AutoMode());
+    return {mode, {{"value", QString::fromStdString(mode)}, {"raw", link.AutoMode()}}};
+}
+
+TValue Temperature(const TSwObject& link) {
+    TValue value = Number(link.Temperature());
+    value.Json.insert("unit", "C");
+    return value;
+}
+
+using F = TSettingField;
+using L = const TSwObject&;
+
 const TPlainEvent PLAIN_EVENTS[] = {
-    {&TSwObject::OnDeviceName, "DeviceName", [](const TSwObject& l) { return l.DeviceName(); }},
-    {&TSwObject::OnOutput, "Output",
-     [](const TSwObject& l) { return std::string(l.Output() == INPUT_B ? "B" : "A"); }},
-    {&TSwObject::OnAutoMode, "AutoMode",
-     [](const TSwObject& l) { return std::string(l.AutoMode() ? "AUTO" : "MANUAL"); }},
-    {&TSwObject::OnPsuMonitoring, "PsuMonitoring",
-     [](const TSwObject& l) { return Number(l.PsuMonitoring()); }},
-    {&TSwObject::OnPsu1State, "Psu1State",
-     [](const TSwObject& l) { return StateWord(l.Psu1State()); }},
-    {&TSwObject::OnPsu2State, "Psu2State",
-     [](const TSwObject& l) { return StateWord(l.Psu2State()); }},
-    {&TSwObject::OnTempValid, "TempValid", [](const TSwObject& l) { return Flag(l.TempValid()); }},
-    {&TSwObject::OnTemperature, "Temperature",
-     [](const TSwObject& l) { return Number(l.Temperature()); }},
-    {&TSwObject::OnSyncControl, "SyncControl",
-     [](const TSwObject& l) { return Flag(l.Status().SyncControl); }},
-    {&TSwObject::OnSyncTime, "SyncTime",
-     [](const TSwObject& l) { return Number(l.Status().SyncTime); }},
+    {&TSwObject::OnDeviceName, "DeviceName", Name},
+    {&TSwObject::OnOutput, "Output", Output},
+    {&TSwObject::OnAutoMode, "AutoMode", Mode},
+    {&TSwObject::OnPsuMonitoring, "PsuMonitoring", [](L l) { return Number(l.PsuMonitoring()); }},
+    {&TSwObject::OnPsu1State, "Psu1State", [](L l) { return State(l.Psu1State()); }},
+    {&TSwObject::OnPsu2State, "Psu2State", [](L l) { return State(l.Psu2State()); }},
+    {&TSwObject::OnTempValid, "TempValid", [](L l) { return Flag(l.TempValid()); }},
+    {&TSwObject::OnTemperature, "Temperature", Temperature},
+    {&TSwObject::OnSyncControl, "SyncControl", [](L l) { return Flag(l.Status().SyncControl); }},
+    {&TSwObject::OnSyncTime, "SyncTime", [](L l) { return Setting(l, F::SyncTime, "s"); }},
     {&TSwObject::OnMotionControl, "MotionControl",
-     [](const TSwObject& l) { return Flag(l.Status().MotionControl); }},
-    {&TSwObject::OnMotionTime, "MotionTime",
-     [](const TSwObject& l) { return Number(l.Status().MotionTime); }},
+     [](L l) { return Flag(l.Status().MotionControl); }},
+    {&TSwObject::OnMotionTime, "MotionTime", [](L l) { return Setting(l, F::MotionTime, "s"); }},
     {&TSwObject::OnVideoLevelControl, "VideoLevelControl",
-     [](const TSwObject& l) { return Flag(l.Status().VideoLevelControl); }},
+     [](L l) { return Flag(l.Status().VideoLevelControl); }},
     {&TSwObject::OnVideoLevelValue, "VideoLevelValue",
-     [](const TSwObject& l) { return Number(l.Status().VideoLevelValue); }},
+     [](L l) { return Setting(l, F::LevelValue, "dB"); }},
     {&TSwObject::OnVideoLevelTime, "VideoLevelTime",
-     [](const TSwObject& l) { return Number(l.Status().VideoLevelTime); }},
+     [](L l) { return Setting(l, F::LevelTime, "s"); }},
     {&TSwObject::OnThresholdControl, "ThresholdControl",
-     [](const TSwObject& l) { return Flag(l.Status().ThresholdControl); }},
+     [](L l) { return Flag(l.Status().ThresholdControl); }},
     {&TSwObject::OnThresholdValue, "ThresholdValue",
-     [](const TSwObject& l) { return Number(l.Status().ThresholdValue); }},
+     [](L l) { return Setting(l, F::ThresholdValue, "dB"); }},
     {&TSwObject::OnThresholdTime, "ThresholdTime",
-     [](const TSwObject& l) { return Number(l.Status().ThresholdTime); }},
+     [](L l) { return Setting(l, F::ThresholdTime, "s"); }},
     {&TSwObject::OnAudioLevelControl, "AudioLevelControl",
-     [](const TSwObject& l) { return Flag(l.Status().AudioLevelControl); }},
+     [](L l) { return Flag(l.Status().AudioLevelControl); }},
     {&TSwObject::OnAudioLevelValue, "AudioLevelValue",
-     [](const TSwObject& l) { return Number(l.Status().AudioLevelValue); }},
+     [](L l) { return Setting(l, F::AudioLevelValue, "dB"); }},
     {&TSwObject::OnAudioLevelTime, "AudioLevelTime",
-     [](const TSwObject& l) { return Number(l.Status().AudioLevelTime); }},
+     [](L l) { return Setting(l, F::AudioLevelTime, "s"); }},
     {&TSwObject::OnRecoveryControl, "RecoveryControl",
-     [](const TSwObject& l) { return Flag(l.Status().RecoveryControl); }},
+     [](L l) { return Flag(l.Status().RecoveryControl); }},
     {&TSwObject::OnRecoveryTime, "RecoveryTime",
-     [](const TSwObject& l) { return Number(l.Status().RecoveryTime); }},
+     [](L l) { return Setting(l, F::RecoveryTime, "s"); }},
     {&TSwObject::OnCounters, "Counters", Counters},
 };
 
@@ -97,54 +153,99 @@ const TInputEvent INPUT_EVENTS[] = {
     {&TSwObject::OnAudioRight, "AudioRight", &TSwObject::AudioRight},
 };
 
-void PrintLine(std::FILE* out, const std::string& line) {
-    std::fprintf(out, "%s\n", line.c_str());
-    std::fflush(out);
+std::string InputLetter(int input) {
+    return input == INPUT_B ? "B" : "A";
 }
+
+// Prints an event in the chosen form: text words, or an object naming the event.
+class TPrinter {
+public:
+    TPrinter(TLineSink sink, TOutputForm form) : fSink(std::move(sink)), fForm(form) {}
+
+    void Event(const std::string& name, const std::string& input, const TValue& value) const {
+        if (fForm == TOutputForm::Text) {
+            fSink(name + (input.empty() ? "" : " " + input) +
+                  (value.Text.empty() ? "" : " " + value.Text));
+            return;
+        }
+        QJsonObject object = value.Json;
+        object.insert("event", QString::fromStdString(name));
+        if (!input.empty())
+            object.insert("input", QString::fromStdString(input));
+        fSink(JsonLine(object, QDateTime::currentDateTime()));
+    }
+
+private:
+    TLineSink fSink;
+    TOutputForm fForm;
+};
 
 } // namespace
 
-std::string LinkStatLine(std::uint32_t value, int kind) {
-    std::string name;
+std::string LinkStatName(int kind) {
     switch (kind) {
     case LINK_RATE:
-        name = "RATE";
-        break;
+        return "RATE";
     case LINK_TIMEOUTS:
-        name = "TIMEOUTS";
-        break;
+        return "TIMEOUTS";
     case LINK_READ_WARNING:
-        name = "READ_WARNING";
-        break;
+        return "READ_WARNING";
     case LINK_READ_ERRORS:
-        name = "READ_ERRORS";
-        break;
+        return "READ_ERRORS";
     default:
-        name = "KIND_" + std::to_string(kind);
+        return "KIND_" + std::to_string(kind);
     }
-    return "LinkStat " + name + ' ' + std::to_string(value);
 }
 
-void WireEventPrinter(TSwObject& link, std::FILE* out) {
-    link.OnConnected = [out](TSwObject*, bool on) {
-        PrintLine(out, on ? "Connected" : "Connected false");
+QString IsoTime(const QDateTime& when) {
+    const int offset = when.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return when.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+std::string JsonLine(QJsonObject object, const QDateTime& when) {
+    object.insert("time", IsoTime(when));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+QJsonObject DeviceStateJson(const TSwObject& link) {
+    QJsonObject state;
+    for (const TPlainEvent& event : PLAIN_EVENTS)
+        state.insert(event.Name, event.Value(link).Json);
+    for (const TInputEvent& event : INPUT_EVENTS) {
+        QJsonObject inputs;
+        for (int input = INPUT_A; input <= INPUT_B; ++input)
+            inputs.insert(QString::fromStdString(InputLetter(input)),
+                          State((link.*event.Value)(input)).Json);
+        state.insert(event.Name, inputs);
+    }
+    state.insert("Address", QString::fromStdString(link.Address()));
+    return state;
+}
+
+void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form) {
+    auto printer = std::make_shared<TPrinter>(std::move(sink), form);
+    link.OnConnected = [printer](TSwObject*, bool on) {
+        printer->Event("Connected", "", {on ? "" : "false", {{"value", on}}});
     };
-    link.OnStop = [out](TSwObject* sender, int code) {
-        PrintLine(out,
-                  "Stop " + std::to_string(code) + ": " + StopReason(code, sender->LastError()));
-    };
-    link.OnLinkStat = [out](TSwObject*, std::uint32_t value, int kind) {
-        PrintLine(out, LinkStatLine(value, kind));
+    link.OnLinkStat = [printer](TSwObject*, std::uint32_t value, int kind) {
+        const std::string name = LinkStatName(kind);
+        printer->Event(
+            "LinkStat", "",
+            {name + ' ' + std::to_string(value),
+             {{"value", static_cast<qint64>(value)}, {"kind", QString::fromStdString(name)}}});
     };
     for (const TPlainEvent& event : PLAIN_EVENTS) {
-        link.*event.Slot = [out, event](TSwObject* sender) {
-            PrintLine(out, std::string(event.Name) + ' ' + event.Value(*sender));
+        link.*event.Slot = [printer, event](TSwObject* sender) {
+            printer->Event(event.Name, "", event.Value(*sender));
         };
     }
     for (const TInputEvent& event : INPUT_EVENTS) {
-        link.*event.Slot = [out, event](TSwObject* sender, int input) {
-            PrintLine(out, std::string(event.Name) + (input == INPUT_B ? " B " : " A ") +
-                               StateWord((sender->*event.Value)(input)));
+        link.*event.Slot = [printer, event](TSwObject* sender, int input) {
+            printer->Event(event.Name, InputLetter(input), State((sender->*event.Value)(input)));
         };
     }
 }

@@ -1,15 +1,32 @@
 #pragma once
 
-// Prints one line per link event as it fires: the event's name, the input where it has
-// one, and the new value.
+// What the headless monitor prints for link events and device state: one line per event
+// as it fires (the event's name, the input where it has one, and the new value), or the
+// same as one compact JSON object per line.
 
 #include "UnitThread.h"
 
-#include <cstdio>
+#include <QDateTime>
+#include <QJsonObject>
+#include <functional>
+#include <string>
 
-// Wires every event slot of link to a printer writing to out. Events the caller wants
-// for itself (OnStop, OnCounters) can be rewired afterwards; PrintEvent keeps printing.
-void WireEventPrinter(TSwObject& link, std::FILE* out);
+enum class TOutputForm { Text, Json };
 
-// The printed line of a link statistics report, e.g. "LinkStat RATE 165".
-std::string LinkStatLine(std::uint32_t value, int kind);
+using TLineSink = std::function<void(const std::string& line)>;
+
+// Wires every event slot of link but OnStop to a printer handing its lines to sink. Events
+// the caller wants for itself (OnCounters) can be rewired afterwards.
+void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form);
+
+// The name of a link statistics kind, e.g. "RATE".
+std::string LinkStatName(int kind);
+
+// ISO 8601 with milliseconds and the offset from UTC, e.g. 2027-02-01T09:03:07.250+01:00.
+QString IsoTime(const QDateTime& when);
+// object with its "time" added, as one line of compact JSON.
+std::string JsonLine(QJsonObject object, const QDateTime& when);
+
+// The device's whole state as the link holds it, under the events' names: settings in
+// seconds and decibels beside their raw values, states by input.
+QJsonObject DeviceStateJson(const TSwObject& link);

@@ -172,7 +172,8 @@ TEST_F(LinkWorkerTest, SettingsWriteRefreshesEverySettingsField) {
     ASSERT_TRUE(PumpUntil(
         [&] {
             const Lines since = fEvents.Since(mark);
-            return std::count(since.begin(), since.end(), "RecoveryTime") >= 1 && !SettingsWritten;
+            return std::count(since.begin(), since.end(), "RecoveryTime") >= 1 &&
+                   !fLink.SettingsWritten;
         },
         2s));
 

@@ -11,9 +11,9 @@ using Lines = std::vector<std::string>;
 class NotificationTest : public testing::Test {
 protected:
     void SetUp() override {
-        FullRefresh = true;
-        SettingsWritten = false;
-        PowerWritten = false;
+        fLink.FullRefresh = true;
+        fLink.SettingsWritten = false;
+        fLink.PowerWritten = false;
     }
 
     void Deliver(int group, std::initializer_list<std::uint8_t> payload) {
@@ -60,7 +60,7 @@ TEST_F(NotificationTest, FirstPassFiresEveryEventInOrderAndDecodesEveryField) {
     expected.insert(expected.end(), {"PsuMonitoring", "Psu1State", "Psu2State", "TempValid",
                                      "Temperature", "Counters"});
     EXPECT_EQ(fEvents.Lines, expected);
-    EXPECT_FALSE(FullRefresh);
+    EXPECT_FALSE(fLink.FullRefresh);
 
     EXPECT_EQ(fLink.DeviceName(), "7710/12");
     EXPECT_EQ(fLink.Output(), INPUT_A);
@@ -113,18 +113,18 @@ TEST_F(NotificationTest, WrittenFlagsForceEveryEventOfTheirGroupOnce) {
     FirstPass();
     const std::size_t mark = fEvents.Lines.size();
 
-    SettingsWritten = true;
+    fLink.SettingsWritten = true;
     Deliver(GROUP_SETTINGS, kSettings);
     EXPECT_EQ(fEvents.Since(mark), kSettingsEvents);
-    EXPECT_FALSE(SettingsWritten);
+    EXPECT_FALSE(fLink.SettingsWritten);
     Deliver(GROUP_SETTINGS, kSettings);
     EXPECT_EQ(fEvents.Lines.size(), mark + kSettingsEvents.size());
 
-    PowerWritten = true;
+    fLink.PowerWritten = true;
     Deliver(GROUP_POWER, {3, 1, 1, 1, 45});
     EXPECT_EQ(fEvents.Since(mark + kSettingsEvents.size()),
               (Lines{"PsuMonitoring", "Psu1State", "Psu2State", "TempValid", "Temperature"}));
-    EXPECT_FALSE(PowerWritten);
+    EXPECT_FALSE(fLink.PowerWritten);
 }
 
 TEST_F(NotificationTest, HandlersSeeTheirOwnFieldNewAndLaterFieldsOld) {

@@ -22,7 +22,7 @@ const TSettingsBlock EXAMPLE_BLOCK = {0x01, 0x13, 0x00, 0x00, 0x00, 0x00, 0x01,
 class KnownDevice {
 public:
     explicit KnownDevice(const std::string& name = "7710/12") {
-        FullRefresh = true;
+        Link.FullRefresh = true;
         TSwNotification identity(WM_SW_GROUP + GROUP_IDENTITY, 0);
         std::copy(name.begin(), name.end(), identity.Payload.begin());
         Link.HandleNotification(identity);
@@ -205,6 +205,17 @@ TEST(DeviceCheck, VerdictDependsOnWhichInputIsOnTheOutput) {
     EXPECT_EQ(EvaluateDevice(device.Link).Summary, "CRITICAL - OVERHEAT 70C");
 }
 
+TEST(DeviceReport, ControlCharactersOfTheNameCannotMakeALineOfTheirOwn) {
+    KnownDevice device("\r\nOVERHEAT 99C");
+    device.Counters({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const Lines texts =
+        Texts(DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), "."));
+    ASSERT_GE(texts.size(), 3U);
+    EXPECT_EQ(texts[2], "Name: \\x0d\\x0aOVERHEAT 99C");
+    device.Power({0x03, 1, 1, 1, 40});
+    EXPECT_EQ(EvaluateDevice(device.Link).Summary.find('\n'), std::string::npos);
+}
+
 TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
     KnownDevice device("AUDIO SWITCH");
     device.Power({0x03, 1, 1, 1, 40});
@@ -212,4 +223,39 @@ TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
     EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
     device.State({0x02, 0, 0, 0x56, 0x55, 0, 0, 0x06, 0x05});
     EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Critical);
+}
+
+TEST(DeviceCheck, TemperatureLimitsGiveWarningThenCriticalFromTheirValueOn) {
+    KnownDevice device;
+    device.State({0x02, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
+    const TTemperatureLimits limits{40, 50};
+    for (const auto& [celsius, status] : {std::pair{39, TCheckStatus::Ok},
+                                          {40, TCheckStatus::Warning},
+                                          {49, TCheckStatus::Warning},
+                                          {50, TCheckStatus::Critical}}) {
+        device.Power({0x03, 1, 1, 1, static_cast<std::uint8_t>(celsius)});
+        EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, status) << celsius;
+    }
+    device.Power({0x03, 1, 1, 0, 99});
+    EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, TCheckStatus::Ok) << "no reading";
+    device.Power({0x03, 1, 1, 1, 45});
+    EXPECT_EQ(EvaluateDevice(device.Link, limits).Summary, "WARNING - temperature 45C");
+}
+
+TEST(DeviceCheck, PluginLineCarriesThePerformanceDataAfterABar) {
+    KnownDevice device;
+    device.State({0x03, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
+    device.Power({0x02, 1, 2, 1, 45});
+    const TTemperatureLimits limits{40, 50};
+    const std::string data = CheckPerformanceData(device.Link, limits, 165U);
+    EXPECT_EQ(data, "temperature=45;40;50;0;255 psu1=1;;;0;3 psu2=2;;;0;3 output=2;;;1;2 "
+                    "auto=1;;;0;1 cycles=165;;;0;");
+    EXPECT_EQ(PluginLine(EvaluateDevice(device.Link, limits), data),
+              "SWITCH CRITICAL - POWER SUPPLY 2: ERROR, temperature 45C|" + data);
+    device.Power({0x02, 1, 2, 0, 45});
+    EXPECT_EQ(CheckPerformanceData(device.Link, limits, std::nullopt),
+              "temperature=U;40;50;0;255 psu1=1;;;0;3 psu2=2;;;0;3 output=2;;;1;2 "
+              "auto=1;;;0;1 cycles=U;;;0;");
+    EXPECT_EQ(PluginLine(Unreachable("timeout after 10 s"), ""),
+              "SWITCH CRITICAL - timeout after 10 s");
 }

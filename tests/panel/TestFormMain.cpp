@@ -1,11 +1,14 @@
 // The main window's connection control, settings file, link diagnostics and journal
 // buttons, driven through its widgets against the simulated device.
 
+#include "FileSizeLimit.h"
 #include "FormFixture.h"
 #include "Widgets.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
 
 using namespace std::chrono_literals;
 
@@ -256,3 +259,80 @@ TEST_F(FormFixture, JournalSavesOldestFirstAndErasesOnlyOnYes) {
     fForm->JournalAdd("D");
     EXPECT_TRUE(Button("BtnEraseJ")->isEnabled());
 }
+
+// ---- Saving the journal on a full disk (issue 10) --------------------------------
+
+namespace {
+
+struct FullDiskCase {
+    const char* Name;
+    int Lines;          // about 60 bytes each: 40 stay in Qt's 16 KB write buffer, 1000 do not
+    bool OverOldFile;   // an older journal file stands where the new one goes
+};
+
+void PrintTo(const FullDiskCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class FullDiskSave : public FormFixture, public testing::WithParamInterface<FullDiskCase> {};
+
+QByteArray FileBytes(const QString& fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+TEST_P(FullDiskSave, KeepsTheOldFileShowsTheReasonAndCanBeRepeated) {
+    const FullDiskCase& c = GetParam();
+    OpenForm();
+    for (int i = 0; i < c.Lines; ++i)
+        fForm->JournalAdd(QString("[STATUS] INPUT A VIDEO SYNC: ERROR, journal line %1").arg(i));
+    const int lines = fForm->Journal().Count();
+    const std::filesystem::path folder = fFolder / "journals";
+    std::filesystem::create_directories(folder);
+    fSaveFileName = QString::fromStdString((folder / "journal.log").string());
+    const QByteArray old = "an older journal\r\n";
+    if (c.OverOldFile) {
+        QFile file(fSaveFileName);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(old), old.size());
+    }
+
+    {
+        const FileSizeLimit full(1024);
+        QTest::mouseClick(Button("BtnSaveJ"), Qt::LeftButton);
+    }
+    ASSERT_EQ(fMessages.size(), 1U) << "the failure is shown";
+    EXPECT_EQ(fMessages[0].Icon, QMessageBox::Critical);
+    const QString text = fMessages[0].Text;
+    EXPECT_TRUE(text.contains(fSaveFileName)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << "names the system's reason: " << text.toStdString();
+    if (c.OverOldFile)
+        EXPECT_EQ(FileBytes(fSaveFileName), old) << "the old file stays whole";
+    else
+        EXPECT_FALSE(QFile::exists(fSaveFileName)) << "no empty or cut file is left behind";
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, c.OverOldFile ? std::vector<std::string>{"journal.log"}
+                                  : std::vector<std::string>{})
+        << "no temporary file is left behind";
+    EXPECT_EQ(fForm->Journal().Count(), lines) << "nothing of the journal is lost";
+    EXPECT_TRUE(Button("BtnSaveJ")->isEnabled());
+
+    QTest::mouseClick(Button("BtnSaveJ"), Qt::LeftButton);
+    EXPECT_EQ(fMessages.size(), 1U) << "with room again the save goes through";
+    const QByteArray saved = FileBytes(fSaveFileName);
+    EXPECT_EQ(saved.count("\r\n"), lines);
+    EXPECT_TRUE(saved.endsWith(fForm->Journal().Line(0).toUtf8() + "\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journal, FullDiskSave,
+    testing::Values(FullDiskCase{"SmallOverOldFile", 40, true},
+                    FullDiskCase{"SmallToNewFile", 40, false},
+                    FullDiskCase{"LargeOverOldFile", 1000, true},
+                    FullDiskCase{"LargeToNewFile", 1000, false}),
+    [](const testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.Name); });

@@ -25,3 +25,19 @@ TEST(StationText, StopReasonsNameTheCauseAndKeepTheErrorNumberWhereItHelps) {
     EXPECT_FALSE(StopIsFailure(STOP_BY_REQUEST));
     EXPECT_TRUE(StopIsFailure(STOP_TIMEOUT));
 }
+
+TEST(StationText, DeviceTextShowsEveryControlCharacterEscapedAndStaysReversible) {
+    EXPECT_EQ(PrintableDeviceText("7710/12"), "7710/12");
+    EXPECT_EQ(PrintableDeviceText("\r\nOVERHEAT 99C"), "\\x0d\\x0aOVERHEAT 99C");
+    EXPECT_EQ(PrintableDeviceText("\x1b]0;owned\x07"), "\\x1b]0;owned\\x07");
+    EXPECT_EQ(PrintableDeviceText("\x7f\x80\x9b\x9f"), "\\x7f\\x80\\x9b\\x9f") << "DEL and C1";
+    EXPECT_EQ(PrintableDeviceText("\xa0\xe9\xff"), "\u00a0\u00e9\u00ff") << "8-bit text as UTF-8";
+    EXPECT_EQ(PrintableDeviceText("\\x1b"), "\\\\x1b") << "a backslash sent is not an escape";
+    for (int byte = 1; byte <= 0xFF; ++byte) {
+        const std::string shown = PrintableDeviceText(std::string(1, static_cast<char>(byte)));
+        for (const char c : shown) {
+            const auto u = static_cast<unsigned char>(c);
+            ASSERT_TRUE(u >= 0x20 && u != 0x7F) << "byte " << byte;
+        }
+    }
+}

@@ -12,7 +12,22 @@
 
 namespace {
 
-using SimPlayer = SimTest;
+// A fleet of one started device on a free loopback port, as the simulator program plays
+// its scripts on.
+class SimPlayer : public ::testing::Test {
+protected:
+    SimPlayer() : Fleet(FreePort(), 1), Device(Fleet.Device(1)) { EXPECT_EQ(Fleet.Start(), ""); }
+    void Run(const std::string& line) { ASSERT_EQ(Device.Execute(line), "") << line; }
+
+    static TSimOptions FreePort() {
+        TSimOptions options;
+        options.Port = 0;
+        return options;
+    }
+
+    TSimFleet Fleet;
+    TSimDevice& Device;
+};
 
 std::vector<std::string> DemoLines() {
     std::ifstream file(DEMO_SCRIPT);
@@ -42,10 +57,10 @@ struct TPlayLog {
     std::string Errors;
 };
 
-TPlayLog Play(TSimDevice& device, std::istream& in) {
+TPlayLog Play(TSimFleet& fleet, std::istream& in) {
     TPlayLog log;
     PlayCommands(
-        device, in, "scene", [&](const std::string& text) { log.Printed += text; },
+        fleet, in, "scene", [&](const std::string& text) { log.Printed += text; },
         [&](const std::string& text) { log.Errors += text; });
     return log;
 }
@@ -129,7 +144,7 @@ TEST(SimDemo, PlaysEverySceneWithinAMinute) {
 TEST_F(SimPlayer, DemoWaitsForTheStationThenLoops) {
     std::istringstream demo(FastDemo());
     TPlayLog log;
-    std::thread player([&] { log = Play(Device, demo); });
+    std::thread player([&] { log = Play(Fleet, demo); });
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(Device.State().Checks[1][SIM_LEVEL], SIM_OK) << "played before a station came";
 
@@ -186,19 +201,19 @@ TEST_F(SimPlayer, WaitStationEndsOnConnectOrStop) {
 
 TEST_F(SimPlayer, LoopNeedsAWaitAndAFile) {
     std::istringstream noWait("temp 50\nloop\ntemp 60\n");
-    EXPECT_EQ(Play(Device, noWait).Errors,
+    EXPECT_EQ(Play(Fleet, noWait).Errors,
               "scene:2: loop: no wait before it, so the script would never pause\n");
     EXPECT_EQ(Device.State().Temperature, 50);
 
     TPipeBuffer pipe("temp 51\nwait 1\nloop\ntemp 61\n");
     std::istream piped(&pipe);
-    EXPECT_EQ(Play(Device, piped).Errors, "scene:3: loop: only a script file can start over\n");
+    EXPECT_EQ(Play(Fleet, piped).Errors, "scene:3: loop: only a script file can start over\n");
     EXPECT_EQ(Device.State().Temperature, 51);
 }
 
 TEST_F(SimPlayer, ReportsErrorsByLineAndGoesOn) {
     std::istringstream scene("temp 40\ntemp hot\n\nstate\ncheck C sync ok\ntemp 41\n");
-    const TPlayLog log = Play(Device, scene);
+    const TPlayLog log = Play(Fleet, scene);
     EXPECT_EQ(log.Errors, "scene:2: usage: temp 0..255|none\n"
                           "scene:5: usage: check A|B sync|motion|level|audio-left|audio-right|"
                           "all off|ok|error|na\n");
@@ -212,7 +227,7 @@ TEST_F(SimPlayer, EndsOnceTheDeviceStops) {
         std::this_thread::sleep_for(100ms);
         Device.Stop();
     });
-    EXPECT_EQ(Play(Device, looping).Errors, "");
+    EXPECT_EQ(Play(Fleet, looping).Errors, "");
     stopper.join();
 }
 

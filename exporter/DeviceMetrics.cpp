@@ -1,0 +1,315 @@
+#include "DeviceMetrics.h"
+
+#include "DeviceCheck.h"
+#include "LogLine.h"
+#include "SettingsFields.h"
+
+namespace {
+
+using prometheus::Counter;
+using prometheus::Family;
+using prometheus::Gauge;
+using prometheus::Labels;
+
+const char* const CHECK_NAMES[] = {"sync", "motion", "level", "audio_left", "audio_right"};
+const char* const COUNTER_NAMES[] = {"sync",
+                                     "motion",
+                                     "level",
+                                     "threshold_left",
+                                     "threshold_right",
+                                     "audio_level_left",
+                                     "audio_level_right"};
+const char* const INPUT_NAMES[] = {"A", "B"};
+const int STOP_CODES[] = {STOP_BY_REQUEST, STOP_CONNECT_FAILED, STOP_WRITE_FAILED, STOP_READ_FAILED,
+                          STOP_TIMEOUT};
+
+// The settings series: six switches, then the nine numeric fields with their unit.
+enum class TSettingUnit { Enabled, Seconds, Decibels };
+struct TSettingSeries {
+    const char* Name;
+    TSettingUnit Unit;
+};
+const TSettingSeries SETTING_SERIES[] = {
+    {"sync", TSettingUnit::Enabled},         {"motion", TSettingUnit::Enabled},
+    {"level", TSettingUnit::Enabled},        {"threshold", TSettingUnit::Enabled},
+    {"audio_level", TSettingUnit::Enabled},  {"recovery", TSettingUnit::Enabled},
+    {"sync", TSettingUnit::Seconds},         {"motion", TSettingUnit::Seconds},
+    {"level", TSettingUnit::Decibels},       {"level", TSettingUnit::Seconds},
+    {"threshold", TSettingUnit::Decibels},   {"threshold", TSettingUnit::Seconds},
+    {"audio_level", TSettingUnit::Decibels}, {"audio_level", TSettingUnit::Seconds},
+    {"recovery", TSettingUnit::Seconds},
+};
+const TSettingSwitch SWITCHES[] = {TSettingSwitch::Sync,       TSettingSwitch::Motion,
+                                   TSettingSwitch::VideoLevel, TSettingSwitch::Threshold,
+                                   TSettingSwitch::AudioLevel, TSettingSwitch::Recovery};
+const TSettingField FIELDS[] = {
+    TSettingField::SyncTime,        TSettingField::MotionTime,     TSettingField::LevelValue,
+    TSettingField::LevelTime,       TSettingField::ThresholdValue, TSettingField::ThresholdTime,
+    TSettingField::AudioLevelValue, TSettingField::AudioLevelTime, TSettingField::RecoveryTime};
+
+Family<Gauge>& GaugeFamily(prometheus::Registry& registry, const std::string& name,
+                           const std::string& help) {
+    return prometheus::BuildGauge().Name("control7710_" + name).Help(help).Register(registry);
+}
+
+Family<Counter>& CounterFamily(prometheus::Registry& registry, const std::string& name,
+                               const std::string& help) {
+    return prometheus::BuildCounter()
+        .Name("control7710_" + name + "_total")
+        .Help(help)
+        .Register(registry);
+}
+
+bool OutputCheckFailing(const TDeviceStatus& status) {
+    const int onAir = status.Output == INPUT_B ? 1 : 0;
+    const int* const states[] = {status.VideoSync, status.VideoMotion, status.VideoLevel,
+                                 status.AudioLeft, status.AudioRight};
+    const TCheck checks[] = {TCheck::Sync, TCheck::Motion, TCheck::VideoLevel, TCheck::AudioLeft,
+                             TCheck::AudioRight};
+    const int first = AnalysesVideo(status.DeviceName) ? 0 : 3;
+    for (int c = first; c < 5; ++c) {
+        if (CheckSwitchedOn(status, checks[c]) && states[c][onAir] == STATE_ERROR)
+            return true;
+    }
+    return false;
+}
+
+std::array<double, 15> SettingValues(const TDeviceStatus& status) {
+    std::array<double, 15> values{};
+    std::size_t at = 0;
+    for (TSettingSwitch which : SWITCHES)
+        values[at++] = SwitchSetting(status, which) ? 1 : 0;
+    for (TSettingField field : FIELDS)
+        values[at++] = FieldFromRaw(field, RawSetting(status, field));
+    return values;
+}
+
+} // namespace
+
+TStateValues StateValues(const TDeviceStatus& s) {
+    TStateValues v;
+    v.OutputInput = s.Output;
+    v.AutoMode = s.AutoMode;
+    for (int i = 0; i < 2; ++i) {
+        v.Checks[i] = {s.VideoSync[i], s.VideoMotion[i], s.VideoLevel[i], s.AudioLeft[i],
+                       s.AudioRight[i]};
+        v.ErrorCounts[i] = {s.SyncCount[i],           s.MotionCount[i],
+                            s.VideoLevelCount[i],     s.ThresholdLeftCount[i],
+                            s.ThresholdRightCount[i], s.AudioLevelLeftCount[i],
+                            s.AudioLevelRightCount[i]};
+    }
+    v.OutputCheckFailing = OutputCheckFailing(s);
+    v.PsuState = {s.Psu1State, s.Psu2State};
+    v.PsuMonitored = {(s.PsuMonitoring & 1) != 0, (s.PsuMonitoring & 2) != 0};
+    if (s.TempValid)
+        v.TemperatureCelsius = s.Temperature;
+    v.Settings = SettingValues(s);
+    return v;
+}
+
+std::string StopCodeName(int code) {
+    switch (code) {
+    case STOP_BY_REQUEST:
+        return "by_request";
+    case STOP_CONNECT_FAILED:
+        return "connect_failed";
+    case STOP_WRITE_FAILED:
+        return "write_failed";
+    case STOP_READ_FAILED:
+        return "read_failed";
+    case STOP_TIMEOUT:
+        return "timeout";
+    default:
+        return "other";
+    }
+}
+
+TMetricFamilies::TMetricFamilies(prometheus::Registry& r)
+    : Up(GaugeFamily(r, "up", "1 while the link to the device is connected")),
+      DeviceInfo(GaugeFamily(r, "device_info", "The device's name; always 1")),
+      Connects(CounterFamily(r, "connects", "Connections the link opened")),
+      Stops(CounterFamily(r, "stops", "Ends of the link's connections, by stop code")),
+      LastStopCode(GaugeFamily(r, "last_stop_code", "Stop code of the link's last stop")),
+      OutputInput(GaugeFamily(r, "output_input", "Input on the output: 1 = A, 2 = B")),
+      AutoMode(GaugeFamily(r, "auto_mode", "1 in automatic mode, 0 when an input is forced")),
+      Changeovers(CounterFamily(r, "changeovers", "Output changes the link saw")),
+      CheckState(GaugeFamily(r, "check_state", "Check result: 0 off, 1 OK, 2 error, 3 n/a")),
+      OutputFailing(GaugeFamily(r, "check_on_output_failing",
+                                "1 when a switched-on check of the input on the output fails")),
+      PsuState(GaugeFamily(r, "psu_state", "Power supply: 0 off, 1 OK, 2 error, 3 n/a")),
+      PsuMonitored(GaugeFamily(r, "psu_monitored", "1 when the device monitors the unit")),
+      Temperature(GaugeFamily(r, "temperature_celsius", "The device's temperature")),
+      CheckErrors(CounterFamily(r, "check_errors", "The device's own check error counters")),
+      SettingEnabled(GaugeFamily(r, "setting_enabled", "1 when the check or function is on")),
+      SettingSeconds(GaugeFamily(r, "setting_time_seconds", "Time setting of a check")),
+      SettingDecibels(GaugeFamily(r, "setting_level_decibels", "Level setting of a check")),
+      CyclesPerSecond(GaugeFamily(r, "link_cycles_per_second", "Poll cycles per second")),
+      LinkTimeouts(CounterFamily(r, "link_timeouts", "Reply time-outs")),
+      LinkReadErrors(
+          CounterFamily(r, "link_read_errors", "Receive failures other than time-outs")) {}
+
+TSeriesSet::~TSeriesSet() {
+    for (const auto& remove : fRemovers)
+        remove();
+}
+
+// The series of one connection's device data.
+struct TDeviceMetrics::TStateSeries {
+    TSeriesSet Set;
+    Gauge* OutputInput;
+    Gauge* AutoMode;
+    std::array<std::array<Gauge*, 5>, 2> Checks{};
+    Gauge* OutputFailing;
+    std::array<Gauge*, 2> PsuState{};
+    std::array<Gauge*, 2> PsuMonitored{};
+    std::array<Gauge*, 15> Settings{};
+    std::unique_ptr<TSeriesSet> TemperatureSet;
+    Gauge* Temperature = nullptr;
+
+    TStateSeries(TMetricFamilies& f, const std::string& device, const TStateValues& values) {
+        const Labels own{{"device", device}};
+        OutputInput = &Set.Add(f.OutputInput, own);
+        AutoMode = &Set.Add(f.AutoMode, own);
+        OutputFailing = &Set.Add(f.OutputFailing, own);
+        for (int i = 0; i < 2; ++i) {
+            for (int c = 0; c < 5; ++c) {
+                Checks[i][c] = &Set.Add(
+                    f.CheckState,
+                    {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", CHECK_NAMES[c]}});
+            }
+            for (int c = 0; c < 7; ++c) {
+                Set.Add(
+                       f.CheckErrors,
+                       {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", COUNTER_NAMES[c]}})
+                    .Increment(values.ErrorCounts[i][c]);
+            }
+            const std::string unit = std::to_string(i + 1);
+            PsuState[i] = &Set.Add(f.PsuState, {{"device", device}, {"unit", unit}});
+            PsuMonitored[i] = &Set.Add(f.PsuMonitored, {{"device", device}, {"unit", unit}});
+        }
+        AddSettings(f, device);
+        Update(f, device, values);
+    }
+
+    void AddSettings(TMetricFamilies& f, const std::string& device) {
+        for (std::size_t at = 0; at < Settings.size(); ++at) {
+            const TSettingSeries& series = SETTING_SERIES[at];
+            auto& family = series.Unit == TSettingUnit::Enabled   ? f.SettingEnabled
+                           : series.Unit == TSettingUnit::Seconds ? f.SettingSeconds
+                                                                  : f.SettingDecibels;
+            Settings[at] = &Set.Add(family, {{"device", device}, {"setting", series.Name}});
+        }
+    }
+
+    void Update(TMetricFamilies& f, const std::string& device, const TStateValues& values) {
+        OutputInput->Set(values.OutputInput);
+        AutoMode->Set(values.AutoMode ? 1 : 0);
+        OutputFailing->Set(values.OutputCheckFailing ? 1 : 0);
+        for (int i = 0; i < 2; ++i) {
+            for (int c = 0; c < 5; ++c)
+                Checks[i][c]->Set(values.Checks[i][c]);
+            PsuState[i]->Set(values.PsuState[i]);
+            PsuMonitored[i]->Set(values.PsuMonitored[i] ? 1 : 0);
+        }
+        for (std::size_t at = 0; at < Settings.size(); ++at)
+            Settings[at]->Set(values.Settings[at]);
+        UpdateTemperature(f, device, values.TemperatureCelsius);
+    }
+
+    // The temperature series exists only while the device reports a temperature.
+    void UpdateTemperature(TMetricFamilies& f, const std::string& device,
+                           std::optional<int> celsius) {
+        if (!celsius) {
+            TemperatureSet.reset();
+            Temperature = nullptr;
+            return;
+        }
+        if (!TemperatureSet) {
+            TemperatureSet = std::make_unique<TSeriesSet>();
+            Temperature = &TemperatureSet->Add(f.Temperature, {{"device", device}});
+        }
+        Temperature->Set(*celsius);
+    }
+};
+
+TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device)
+    : fFamilies(families), fDevice(std::move(device)),
+      fUp(fLinkSeries.Add(families.Up, {{"device", fDevice}})),
+      fConnects(fLinkSeries.Add(families.Connects, {{"device", fDevice}})),
+      fLastStopCode(fLinkSeries.Add(families.LastStopCode, {{"device", fDevice}})),
+      fChangeovers(fLinkSeries.Add(families.Changeovers, {{"device", fDevice}})),
+      fCycles(fLinkSeries.Add(families.CyclesPerSecond, {{"device", fDevice}})),
+      fTimeouts(fLinkSeries.Add(families.LinkTimeouts, {{"device", fDevice}})),
+      fReadErrors(fLinkSeries.Add(families.LinkReadErrors, {{"device", fDevice}})) {
+    for (std::size_t at = 0; at < fStops.size(); ++at) {
+        fStops[at] = &fLinkSeries.Add(
+            families.Stops, {{"device", fDevice}, {"reason", StopCodeName(STOP_CODES[at])}});
+    }
+}
+
+// The state series go before the link series, in member order.
+TDeviceMetrics::~TDeviceMetrics() {
+    fInfo.reset();
+    fState.reset();
+}
+
+void TDeviceMetrics::Connected() {
+    fUp.Set(1);
+    fConnects.Increment();
+    fTimeoutsSeen = 0;
+    fReadErrorsSeen = 0;
+}
+
+void TDeviceMetrics::StateCurrent(const TDeviceStatus& status) {
+    fState = std::make_unique<TStateSeries>(fFamilies, fDevice, StateValues(status));
+    fName = DeviceText(status.DeviceName);
+    AddInfo();
+}
+
+void TDeviceMetrics::StateChanged(const TDeviceStatus& status) {
+    if (fState)
+        fState->Update(fFamilies, fDevice, StateValues(status));
+}
+
+void TDeviceMetrics::Changeover() {
+    fChangeovers.Increment();
+}
+
+void TDeviceMetrics::Stopped(int code) {
+    fUp.Set(0);
+    fCycles.Set(0);
+    fLastStopCode.Set(code);
+    for (std::size_t at = 0; at < fStops.size(); ++at) {
+        if (STOP_CODES[at] == code)
+            fStops[at]->Increment();
+    }
+    fInfo.reset();
+    fState.reset();
+}
+
+// The link reports running totals of the connection; the counters keep adding over
+// connections.
+void TDeviceMetrics::LinkStat(std::uint32_t value, int kind) {
+    if (kind == LINK_RATE) {
+        fCycles.Set(value);
+    } else if (kind == LINK_TIMEOUTS && value > fTimeoutsSeen) {
+        fTimeouts.Increment(value - fTimeoutsSeen);
+        fTimeoutsSeen = value;
+    } else if (kind == LINK_READ_ERRORS && value > fReadErrorsSeen) {
+        fReadErrors.Increment(value - fReadErrorsSeen);
+        fReadErrorsSeen = value;
+    }
+}
+
+void TDeviceMetrics::SetLabel(const std::string& label) {
+    fLabel = label;
+    if (fInfo)
+        AddInfo();
+}
+
+void TDeviceMetrics::AddInfo() {
+    fInfo.reset();
+    fInfo = std::make_unique<TSeriesSet>();
+    fInfo->Add(fFamilies.DeviceInfo, {{"device", fDevice}, {"name", fName}, {"label", fLabel}})
+        .Set(1);
+}

@@ -1,0 +1,140 @@
+#include "DeviceWatch.h"
+
+#include "ChangeLines.h"
+#include "StationText.h"
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+TBackoff::TRandom RandomShare() {
+    return [engine = std::mt19937(std::random_device{}())]() mutable {
+        return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+    };
+}
+
+std::string Seconds(std::chrono::milliseconds span) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(span.count()) / 1000);
+    return text;
+}
+
+// The event slots of the device's data, after which the state series follow.
+TSwObject::TNotifyEvent TSwObject::*const NOTIFY_SLOTS[] = {
+    &TSwObject::OnOutput,          &TSwObject::OnAutoMode,       &TSwObject::OnPsuMonitoring,
+    &TSwObject::OnPsu1State,       &TSwObject::OnPsu2State,      &TSwObject::OnTempValid,
+    &TSwObject::OnTemperature,     &TSwObject::OnSyncControl,    &TSwObject::OnSyncTime,
+    &TSwObject::OnMotionControl,   &TSwObject::OnMotionTime,     &TSwObject::OnVideoLevelControl,
+    &TSwObject::OnVideoLevelValue, &TSwObject::OnVideoLevelTime, &TSwObject::OnThresholdControl,
+    &TSwObject::OnThresholdValue,  &TSwObject::OnThresholdTime,  &TSwObject::OnAudioLevelControl,
+    &TSwObject::OnAudioLevelValue, &TSwObject::OnAudioLevelTime, &TSwObject::OnRecoveryControl,
+    &TSwObject::OnRecoveryTime,
+};
+TSwObject::TInputEvent TSwObject::*const INPUT_SLOTS[] = {
+    &TSwObject::OnVideoSync, &TSwObject::OnVideoMotion, &TSwObject::OnVideoLevel,
+    &TSwObject::OnAudioLeft, &TSwObject::OnAudioRight,
+};
+
+} // namespace
+
+TDeviceWatch::TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
+                           std::chrono::milliseconds cyclePeriod)
+    : fTarget(target), fKey(DeviceKey(target)), fLog(std::move(log)), fCyclePeriod(cyclePeriod),
+      fMetrics(families, fKey), fBackoff(RandomShare()) {
+    fMetrics.SetLabel(target.Label);
+    fRetry.setSingleShot(true);
+    QObject::connect(&fRetry, &QTimer::timeout, [this] { Start(); });
+    Wire();
+}
+
+TDeviceWatch::~TDeviceWatch() = default;
+
+void TDeviceWatch::Start() {
+    fFirstPass = true;
+    fLink.SetMinCyclePeriod(fCyclePeriod);
+    fLink.Connect(fTarget.Address, fTarget.Port);
+}
+
+void TDeviceWatch::CancelRetry() {
+    fRetry.stop();
+}
+
+void TDeviceWatch::Disconnect() {
+    fLink.Disconnect();
+}
+
+void TDeviceWatch::LogStopped() {
+    Log("stop", StopReason(STOP_BY_REQUEST, 0),
+        {{"code", std::to_string(STOP_BY_REQUEST)}, {"reason", StopCodeName(STOP_BY_REQUEST)}});
+}
+
+void TDeviceWatch::SetLabel(const std::string& label) {
+    fTarget.Label = label;
+    fMetrics.SetLabel(label);
+}
+
+void TDeviceWatch::Wire() {
+    WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
+    WireStateEvents();
+    auto outputLine = fLink.OnOutput;
+    fLink.OnOutput = [this, outputLine](TSwObject* link) {
+        if (!fFirstPass)
+            fMetrics.Changeover();
+        outputLine(link);
+    };
+    fLink.OnConnected = [this](TSwObject*, bool) {
+        fMetrics.Connected();
+        fBackoff.Connected(TBackoff::TClock::now());
+    };
+    fLink.OnCounters = [this](TSwObject*) { FirstPassDone(); };
+    fLink.OnLinkStat = [this](TSwObject*, std::uint32_t value, int kind) {
+        fMetrics.LinkStat(value, kind);
+        if (kind == LINK_READ_WARNING)
+            Log("warning", "!!! connection read malfunction");
+    };
+    fLink.OnStop = [this](TSwObject*, int code) { Stopped(code); };
+}
+
+// Every field event, after its change line, brings the state series up to date.
+void TDeviceWatch::WireStateEvents() {
+    for (auto slot : NOTIFY_SLOTS) {
+        fLink.*slot = [this, line = fLink.*slot](TSwObject* link) {
+            if (line)
+                line(link);
+            fMetrics.StateChanged(link->Status());
+        };
+    }
+    for (auto slot : INPUT_SLOTS) {
+        fLink.*slot = [this, line = fLink.*slot](TSwObject* link, int input) {
+            if (line)
+                line(link, input);
+            fMetrics.StateChanged(link->Status());
+        };
+    }
+}
+
+void TDeviceWatch::FirstPassDone() {
+    fFirstPass = false;
+    fMetrics.StateCurrent(fLink.Status());
+    Log("connect", "Control started", {{"name", DeviceText(fLink.DeviceName())}});
+}
+
+void TDeviceWatch::Stopped(int code) {
+    fMetrics.Stopped(code);
+    std::vector<std::pair<std::string, std::string>> fields{
+        {"code", std::to_string(code)},
+        {"reason", StopCodeName(code)},
+        {"error", std::to_string(fLink.LastError())}};
+    if (code != STOP_BY_REQUEST) {
+        const auto wait = fBackoff.Stopped(TBackoff::TClock::now());
+        fields.emplace_back("reconnect_in", Seconds(wait));
+        fRetry.start(wait);
+    }
+    Log("stop", StopReason(code, fLink.LastError()), std::move(fields));
+}
+
+void TDeviceWatch::Log(const std::string& event, const std::string& message,
+                       std::vector<std::pair<std::string, std::string>> fields) const {
+    fLog({QDateTime::currentDateTime(), fKey, event, message, std::move(fields)});
+}

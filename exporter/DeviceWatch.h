@@ -1,0 +1,57 @@
+#pragma once
+
+// One watched device: its link, its series, its log lines and its reconnects. Lives on
+// the thread whose event loop runs the link's events.
+
+#include "Backoff.h"
+#include "DeviceMetrics.h"
+#include "LogLine.h"
+#include "Targets.h"
+#include "UnitThread.h"
+
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <string>
+
+using TLogSink = std::function<void(TLogEvent)>;
+
+class TDeviceWatch {
+public:
+    TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
+                 std::chrono::milliseconds cyclePeriod);
+    // Disconnects unless that was done already.
+    ~TDeviceWatch();
+    TDeviceWatch(const TDeviceWatch&) = delete;
+    TDeviceWatch& operator=(const TDeviceWatch&) = delete;
+
+    void Start();
+    // Ending the watch on request takes three steps, so that many watches can wait for
+    // their links at once: CancelRetry on the event loop's thread, then Disconnect, which
+    // any one thread may call, then LogStopped on the event loop's thread again.
+    void CancelRetry();
+    void Disconnect();
+    void LogStopped();
+
+    void SetLabel(const std::string& label);
+    const std::string& Key() const { return fKey; }
+    const TTarget& Target() const { return fTarget; }
+
+private:
+    void Wire();
+    void WireStateEvents();
+    void FirstPassDone();
+    void Stopped(int code);
+    void Log(const std::string& event, const std::string& message,
+             std::vector<std::pair<std::string, std::string>> fields = {}) const;
+
+    TTarget fTarget;
+    const std::string fKey;
+    TLogSink fLog;
+    std::chrono::milliseconds fCyclePeriod;
+    TDeviceMetrics fMetrics;
+    TBackoff fBackoff;
+    QTimer fRetry;
+    bool fFirstPass = true;
+    TSwObject fLink;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+// The exporter's command line.
+
+#include "LogLine.h"
+#include "Targets.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct TExporterOptions {
+    std::string ListenAddress = "127.0.0.1:9710";
+    // Empty when no targets file is given.
+    std::string TargetsFile;
+    std::chrono::milliseconds Interval{100};
+    TLogFormat LogFormat = TLogFormat::Text;
+    std::vector<TTarget> Targets;
+    bool Help = false;
+    bool Version = false;
+};
+
+constexpr int MIN_INTERVAL_MS = 10;
+constexpr int MAX_INTERVAL_MS = 10000;
+
+// Reads the arguments after the program name; the error text of the first bad one, or
+// an empty string.
+std::string ParseExporterOptions(const std::vector<std::string>& args, TExporterOptions& options);
+
+// Checks "HOST:PORT" for the listen address; the reason when it is not one.
+std::string CheckListenAddress(const std::string& text);
+
+std::string ExporterHelp();

@@ -1,0 +1,41 @@
+#pragma once
+
+// The watched devices: one watch per target, brought in line with a new target list
+// without touching the devices that stay.
+
+#include "DeviceWatch.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What bringing the fleet in line with a target list did.
+struct TFleetChange {
+    int Kept = 0;
+    int Added = 0;
+    int Removed = 0;
+};
+
+class TFleet {
+public:
+    TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod);
+    ~TFleet();
+    TFleet(const TFleet&) = delete;
+    TFleet& operator=(const TFleet&) = delete;
+
+    // Watches exactly the given targets: new ones connect, missing ones disconnect,
+    // the others go on; a kept device takes its label from the list.
+    TFleetChange Apply(const std::vector<TTarget>& targets);
+    // Disconnects every device, all at once.
+    void StopAll();
+    std::size_t Size() const { return fWatches.size(); }
+
+private:
+    void Stop(std::vector<std::unique_ptr<TDeviceWatch>>& watches);
+
+    TMetricFamilies& fFamilies;
+    TLogSink fLog;
+    std::chrono::milliseconds fCyclePeriod;
+    std::map<std::string, std::unique_ptr<TDeviceWatch>> fWatches;
+};

@@ -1,0 +1,146 @@
+// The exporter's targets, from the command line and from a targets file, and its options.
+
+#include "ExporterOptions.h"
+#include "Targets.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+TTargetList Parse(const std::string& text) {
+    return ParseTargetsText(text, "targets");
+}
+
+TEST(Targets, FileLinesWithPortsLabelsCommentsAndBlankLines) {
+    const TTargetList list = Parse("# studio switches\n"
+                                   "\n"
+                                   "10.0.0.1\n"
+                                   "  10.0.0.2:10005   Studio 2 main  \r\n"
+                                   "\t# indented comment\n"
+                                   "010.000.000.003 tx\n");
+    ASSERT_EQ(list.Errors.size(), 0u);
+    ASSERT_EQ(list.Targets.size(), 3u);
+    EXPECT_EQ(list.Targets[0].Address, "10.0.0.1");
+    EXPECT_EQ(list.Targets[0].Port, 10001);
+    EXPECT_EQ(list.Targets[0].Label, "");
+    EXPECT_EQ(list.Targets[1].Port, 10005);
+    EXPECT_EQ(list.Targets[1].Label, "Studio 2 main");
+    EXPECT_EQ(list.Targets[2].Address, "10.0.0.3");
+}
+
+TEST(Targets, BadLinesAreReportedWithFileAndLineAndSkipped) {
+    const TTargetList list = Parse("10.0.0.1\n"
+                                   "10.0.0.300\n"
+                                   "10.0.0.2:0\n"
+                                   "10.0.0.3:99999\n"
+                                   "10.0.0.4:port\n"
+                                   "10.0.0.5 bad\x01label\n"
+                                   "10.0.0.6\n");
+    ASSERT_EQ(list.Targets.size(), 2u);
+    EXPECT_EQ(list.Targets[1].Address, "10.0.0.6");
+    ASSERT_EQ(list.Errors.size(), 5u);
+    EXPECT_EQ(list.Errors[0].File, "targets");
+    EXPECT_EQ(list.Errors[0].Line, 2);
+    EXPECT_NE(list.Errors[0].Reason.find("invalid IP address"), std::string::npos);
+    EXPECT_EQ(list.Errors[1].Line, 3);
+    EXPECT_EQ(list.Errors[4].Line, 6);
+}
+
+TEST(Targets, OverLongAddressesAndLabelsAreRefused) {
+    const std::string longAddress(4000, '1');
+    const TTargetList list = Parse(longAddress + "\n10.0.0.1 " + std::string(65, 'x') +
+                                   "\n10.0.0.2 " + std::string(64, 'x') + "\n");
+    ASSERT_EQ(list.Errors.size(), 2u);
+    EXPECT_EQ(list.Errors[0].Reason, "address too long");
+    ASSERT_EQ(list.Targets.size(), 1u);
+    EXPECT_EQ(list.Targets[0].Address, "10.0.0.2");
+    std::string error;
+    EXPECT_FALSE(ParseTargetArgument(longAddress, error));
+    EXPECT_EQ(error, "address too long");
+}
+
+TEST(Targets, CommandLineFormWithPortAndName) {
+    std::string error;
+    const auto plain = ParseTargetArgument("127.0.1.7", error);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(DeviceKey(*plain), "127.0.1.7");
+    const auto full = ParseTargetArgument("127.0.1.7:10002=Studio 7", error);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(DeviceKey(*full), "127.0.1.7:10002");
+    EXPECT_EQ(full->Label, "Studio 7");
+    EXPECT_FALSE(ParseTargetArgument("127.0.1:10002", error));
+    EXPECT_FALSE(ParseTargetArgument("127.0.1.7:", error));
+    EXPECT_FALSE(ParseTargetArgument("127.0.1.7=a\nb", error));
+}
+
+TEST(Targets, DuplicatesMakeOneTargetTheFirstKept) {
+    std::string error;
+    const std::vector<TTarget> targets{*ParseTargetArgument("10.0.0.1=first", error),
+                                       *ParseTargetArgument("10.0.0.1:10001=second", error),
+                                       *ParseTargetArgument("10.0.0.1:10002", error),
+                                       *ParseTargetArgument("010.0.0.1", error)};
+    const std::vector<TTarget> unique = UniqueTargets(targets);
+    ASSERT_EQ(unique.size(), 2u);
+    EXPECT_EQ(unique[0].Label, "first");
+    EXPECT_EQ(unique[1].Port, 10002);
+}
+
+TEST(Targets, UnreadableFilesGiveAReasonAndNothingElse) {
+    std::string error;
+    EXPECT_FALSE(ReadTargetsFile("no-such-file", error));
+    EXPECT_NE(error.find("cannot read no-such-file"), std::string::npos);
+    std::filesystem::create_directories("a-folder");
+    EXPECT_FALSE(ReadTargetsFile("a-folder", error));
+    std::ofstream("huge") << std::string((1 << 20) + 1, '#');
+    EXPECT_FALSE(ReadTargetsFile("huge", error));
+    std::ofstream("fine") << "10.0.0.9 nine\n";
+    const auto list = ReadTargetsFile("fine", error);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->Targets.size(), 1u);
+    EXPECT_EQ(list->Targets[0].Label, "nine");
+}
+
+TExporterOptions ParseOk(const std::vector<std::string>& args) {
+    TExporterOptions options;
+    EXPECT_EQ(ParseExporterOptions(args, options), "");
+    return options;
+}
+
+std::string ParseError(const std::vector<std::string>& args) {
+    TExporterOptions options;
+    return ParseExporterOptions(args, options);
+}
+
+TEST(ExporterOptions, DefaultsAndEveryOptionInBothForms) {
+    const TExporterOptions defaults = ParseOk({});
+    EXPECT_EQ(defaults.ListenAddress, "127.0.0.1:9710");
+    EXPECT_EQ(defaults.Interval.count(), 100);
+    EXPECT_EQ(defaults.LogFormat, TLogFormat::Text);
+    const TExporterOptions options =
+        ParseOk({"--web.listen-address", "0.0.0.0:9000", "--targets=list", "--interval", "10",
+                 "--log-format=json", "10.0.0.1", "10.0.0.2:10002=two"});
+    EXPECT_EQ(options.ListenAddress, "0.0.0.0:9000");
+    EXPECT_EQ(options.TargetsFile, "list");
+    EXPECT_EQ(options.Interval.count(), 10);
+    EXPECT_EQ(options.LogFormat, TLogFormat::Json);
+    ASSERT_EQ(options.Targets.size(), 2u);
+    EXPECT_EQ(options.Targets[1].Label, "two");
+    EXPECT_EQ(ParseOk({"--interval", "10000"}).Interval.count(), 10000);
+}
+
+TEST(ExporterOptions, UsageErrors) {
+    EXPECT_NE(ParseError({"--interval", "9"}), "");
+    EXPECT_NE(ParseError({"--interval", "10001"}), "");
+    EXPECT_NE(ParseError({"--interval", "1e3"}), "");
+    EXPECT_NE(ParseError({"--interval"}), "");
+    EXPECT_NE(ParseError({"--log-format", "xml"}), "");
+    EXPECT_NE(ParseError({"--web.listen-address", "9710"}), "");
+    EXPECT_NE(ParseError({"--web.listen-address", "host:70000"}), "");
+    EXPECT_NE(ParseError({"--targets="}), "");
+    EXPECT_NE(ParseError({"--verbose"}), "");
+    EXPECT_NE(ParseError({"10.0.0"}).find("10.0.0"), std::string::npos);
+}
+
+} // namespace

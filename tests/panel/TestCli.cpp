@@ -1,0 +1,345 @@
+// control7710-cli run as a child process against the simulated device: device text that
+// cannot drive a terminal, output that cannot stall the monitor, and the conventions of
+// its command line.
+
+#include "CliProcess.h"
+#include "SimDevice.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <atomic>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A simulated device on a port of its own on loopback.
+class Device {
+public:
+    explicit Device(const std::string& name = "7710/12 SIM", int temperature = 35,
+                    bool silent = false) {
+        TSimOptions options;
+        options.Address = "127.0.0.1";
+        options.Port = 0;
+        options.Scene.State.Name = name;
+        options.Scene.State.Temperature = temperature;
+        options.Scene.Faults.Silent = silent;
+        fDevice = std::make_unique<TSimDevice>(options);
+        EXPECT_TRUE(fDevice->Start());
+    }
+
+    std::string Port() const { return std::to_string(fDevice->Port()); }
+    TSimDevice& Sim() { return *fDevice; }
+
+private:
+    std::unique_ptr<TSimDevice> fDevice;
+};
+
+// The code points of UTF-8 text; false when the text is not well-formed UTF-8.
+bool DecodeUtf8(const std::string& text, std::vector<char32_t>& points) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : 3;
+        if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || i + extra >= text.size() + (extra == 0))
+            return false;
+        char32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3F);
+        }
+        points.push_back(point);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return true;
+}
+
+// Describes the first control character of text other than the line ends, or "".
+std::string FirstControl(const std::string& text) {
+    std::vector<char32_t> points;
+    if (!DecodeUtf8(text, points))
+        return "not UTF-8";
+    for (const char32_t point : points) {
+        if (point != U'\n' && (point < 0x20 || (point >= 0x7F && point < 0xA0)))
+            return "control character " + std::to_string(point);
+    }
+    return "";
+}
+
+// The device's bytes again from their printed form: \\ and \xHH undone, UTF-8 back to
+// 8-bit characters.
+std::string Unescape(const std::string& shown) {
+    std::vector<char32_t> points;
+    EXPECT_TRUE(DecodeUtf8(shown, points));
+    std::string bytes;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (points[i] == U'\\' && i + 1 < points.size() && points[i + 1] == U'\\') {
+            bytes += '\\';
+            ++i;
+        } else if (points[i] == U'\\' && i + 3 < points.size() && points[i + 1] == U'x') {
+            const std::string hex{static_cast<char>(points[i + 2]),
+                                  static_cast<char>(points[i + 3])};
+            bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
+            i += 3;
+        } else {
+            bytes += static_cast<char>(points[i]);
+        }
+    }
+    return bytes;
+}
+
+// The rest of the first line that holds marker, or "" when there is none.
+std::string AfterMarker(const std::string& output, const std::string& marker) {
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(marker);
+        if (at != std::string::npos)
+            return line.substr(at + marker.size());
+    }
+    return "";
+}
+
+// Every byte value from 1 to 255 in device names of at most 17 bytes; a zero byte would
+// end the name.
+std::vector<std::string> EveryByteInNames() {
+    std::vector<std::string> names(1);
+    for (int byte = 1; byte <= 0xFF; ++byte) {
+        if (names.back().size() == SIM_NAME_SIZE)
+            names.emplace_back();
+        names.back() += static_cast<char>(byte);
+    }
+    return names;
+}
+
+// What the monitor must print for a device name, written out independently of it.
+std::string PrintableName(const std::string& name) {
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        if (c == '\\')
+            shown += "\\\\";
+        else if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0))
+            shown += escaped;
+        else if (byte < 0x80)
+            shown += c;
+        else
+            shown +=
+                {static_cast<char>(0xC0 | (byte >> 6)), static_cast<char>(0x80 | (byte & 0x3F))};
+    }
+    return shown;
+}
+
+} // namespace
+
+TEST(CliDeviceText, EveryByteOfTheDeviceNameReachesTheTerminalEscapedAndReversible) {
+    // The device serves one station at a time: events, watch and check get a device each,
+    // and report follows events on its device once it has ended.
+    const std::vector<std::string> names = EveryByteInNames();
+    std::vector<std::unique_ptr<Device>> devices;
+    std::vector<std::unique_ptr<TCliProcess>> runs;
+    for (const std::string& name : names) {
+        for (const char* command : {"events", "watch", "check"}) {
+            devices.push_back(std::make_unique<Device>(name));
+            runs.push_back(std::make_unique<TCliProcess>(
+                std::vector<std::string>{command, "127.0.0.1", "--port", devices.back()->Port(),
+                                         command == std::string("check") ? "-t" : "--seconds",
+                                         command == std::string("check") ? "10" : "4"}));
+        }
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const TCliResult event = runs[3 * i]->Finish();
+        const TCliResult watch = runs[3 * i + 1]->Finish();
+        const TCliResult check = runs[3 * i + 2]->Finish();
+        const TCliResult report = RunCli({"report", "127.0.0.1", "--port", devices[3 * i]->Port()});
+        for (const TCliResult* run : {&report, &check, &event, &watch}) {
+            EXPECT_EQ(FirstControl(run->Out), "") << "name " << i << ": " << run->Out;
+            EXPECT_EQ(FirstControl(run->Err), "") << "name " << i << ": " << run->Err;
+        }
+        EXPECT_EQ(Unescape(AfterMarker(report.Out, "Name: ")), names[i]) << report.Out;
+        EXPECT_EQ(Unescape(AfterMarker(watch.Out, "Name: ")), names[i]) << watch.Out;
+        EXPECT_EQ(Unescape(AfterMarker(event.Out, "DeviceName ")), names[i]) << event.Out;
+        EXPECT_NE(check.Out.find(PrintableName(names[i])), std::string::npos)
+            << check.Out << check.Err;
+    }
+}
+
+namespace {
+
+// Changes a check of the device back and forth as fast as it takes commands, so that
+// watch has a change line to print at every poll cycle.
+class Flicker {
+public:
+    explicit Flicker(TSimDevice& device)
+        : fThread([this, &device] {
+              while (!fStop) {
+                  device.Execute("check B sync error");
+                  std::this_thread::sleep_for(2ms);
+                  device.Execute("check B sync ok");
+                  std::this_thread::sleep_for(2ms);
+              }
+          }) {}
+    ~Flicker() {
+        fStop = true;
+        fThread.join();
+    }
+
+private:
+    std::atomic<bool> fStop{false};
+    std::thread fThread;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+TEST(CliStalledOutput, SignalsEndWatchWithinASecondWhateverItsOutputDoes) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Device device;
+        Flicker flicker(device.Sim());
+        TCliProcess watch({"watch", "127.0.0.1", "--port", device.Port()}, true);
+        ASSERT_TRUE(device.Sim().WaitStation(true, 3s));
+        std::this_thread::sleep_for(500ms); // change lines pile up meanwhile
+        ::kill(watch.Pid(), signal);
+        const auto sent = std::chrono::steady_clock::now();
+        const TCliResult result = watch.Finish(10s);
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
+        EXPECT_EQ(result.Status, 74) << "output was lost: " << result.Err;
+        EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
+        EXPECT_NE(result.Err.find("not written: standard output was not read"), std::string::npos)
+            << result.Err;
+    }
+}
+
+TEST(CliStalledOutput, TheTimeLimitEndsWatchWithinASecondWhateverItsOutputDoes) {
+    Device device;
+    Flicker flicker(device.Sim());
+    TCliProcess watch({"watch", "127.0.0.1", "--port", device.Port(), "--seconds", "2"}, true);
+    const TCliResult result = watch.Finish(10s);
+    EXPECT_LT(result.Took, 3s);
+    EXPECT_EQ(result.Status, 74) << result.Err;
+    EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
+}
+
+TEST(CliCheck, TemperatureLimitsDecideAndThePerformanceDataFollowsTheStatusLine) {
+    Device device("7710/12 SIM", 45);
+    const TCliResult warm =
+        RunCli({"check", "-H", "127.0.0.1", "-p", device.Port(), "-w", "40", "-c", "50"});
+    EXPECT_EQ(warm.Status, 1) << warm.Out;
+    ASSERT_EQ(Lines(warm.Out).size(), 1U) << warm.Out;
+    EXPECT_TRUE(warm.Out.starts_with("SWITCH WARNING - ")) << warm.Out;
+    EXPECT_NE(warm.Out.find("|temperature=45;40;50;0;255 psu1=1;;;0;3 psu2=1;;;0;3 output=1;;;1;2 "
+                            "auto=1;;;0;1 cycles="),
+              std::string::npos)
+        << warm.Out;
+    EXPECT_EQ(warm.Out.find("cycles=U"), std::string::npos) << "measured within the time";
+
+    const TCliResult defaults = RunCli({"check", "127.0.0.1", "--port", device.Port()});
+    EXPECT_EQ(defaults.Status, 0) << defaults.Out;
+    EXPECT_TRUE(defaults.Out.starts_with("SWITCH OK - 7710/12 SIM: ")) << defaults.Out;
+    EXPECT_NE(defaults.Out.find("|temperature=45;60;70;"), std::string::npos) << defaults.Out;
+
+    const TCliResult hot =
+        RunCli({"check", "-H", "127.0.0.1", "-p", device.Port(), "-w", "30", "-c", "45"});
+    EXPECT_EQ(hot.Status, 2) << hot.Out;
+    EXPECT_TRUE(hot.Out.starts_with("SWITCH CRITICAL - OVERHEAT 45C|")) << hot.Out;
+}
+
+TEST(CliCheck, TheWholeRunEndsWithinItsTimeAndUnreachableIsCritical) {
+    Device silent("7710/12 SIM", 35, true);
+    const TCliResult late = RunCli({"check", "-H", "127.0.0.1", "-p", silent.Port(), "-t", "1"});
+    EXPECT_EQ(late.Status, 2);
+    EXPECT_EQ(late.Out, "SWITCH CRITICAL - timeout after 1 s\n");
+    EXPECT_LT(late.Took, 1800ms);
+
+    const std::string closedPort = silent.Port();
+    silent.Sim().Stop();
+    const TCliResult refused = RunCli({"check", "-H", "127.0.0.1", "-p", closedPort});
+    EXPECT_EQ(refused.Status, 2);
+    EXPECT_EQ(refused.Out, "SWITCH CRITICAL - Device not found or used by other programm\n");
+
+    const TCliResult usage = RunCli({"check", "-w", "40"});
+    EXPECT_EQ(usage.Status, 3);
+    EXPECT_TRUE(usage.Out.starts_with("SWITCH UNKNOWN - ")) << usage.Out;
+    EXPECT_NE(usage.Err.find("see --help"), std::string::npos);
+}
+
+TEST(CliConventions, HelpAndVersionSucceedAndUsageErrorsGoToStandardError) {
+    const TCliResult help = RunCli({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("Usage: control7710-cli"), std::string::npos);
+    EXPECT_EQ(help.Err, "");
+    const TCliResult version = RunCli({"--version"});
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_TRUE(version.Out.starts_with("control7710-cli ")) << version.Out;
+    EXPECT_EQ(std::count(version.Out.begin(), version.Out.end(), '.'), 2) << version.Out;
+    const TCliResult wrong = RunCli({"report", "127.0.0.1", "--bogus"});
+    EXPECT_EQ(wrong.Status, 64);
+    EXPECT_EQ(wrong.Out, "");
+    EXPECT_EQ(wrong.Err, "control7710-cli: bad option --bogus; see --help\n");
+}
+
+TEST(CliConventions, ReportDataGoesToStandardOutputAndFailuresToStandardError) {
+    Device device;
+    const TCliResult report = RunCli({"report", "127.0.0.1", "--port", device.Port()});
+    EXPECT_EQ(report.Status, 0);
+    EXPECT_NE(report.Out.find("Control started"), std::string::npos);
+    EXPECT_EQ(report.Err, "");
+    const std::string closedPort = device.Port();
+    device.Sim().Stop();
+    const TCliResult failed = RunCli({"report", "127.0.0.1", "--port", closedPort});
+    EXPECT_EQ(failed.Status, 1);
+    EXPECT_EQ(failed.Out, "");
+    EXPECT_EQ(failed.Err, "control7710-cli: Device not found or used by other programm\n");
+}
+
+TEST(CliJson, EveryLineIsOneObjectWithAnOffsetTimeAndBaseUnitsBesideRawValues) {
+    Device device;
+    const TCliResult report = RunCli({"report", "127.0.0.1", "--port", device.Port(), "--json"});
+    ASSERT_EQ(Lines(report.Out).size(), 1U) << report.Out;
+    const QJsonObject state =
+        QJsonDocument::fromJson(QByteArray::fromStdString(report.Out)).object();
+    EXPECT_EQ(state["event"].toString(), "Report");
+    EXPECT_EQ(state["SyncTime"].toObject()["raw"].toInt(), 19);
+    EXPECT_DOUBLE_EQ(state["SyncTime"].toObject()["value"].toDouble(), 1.9);
+    EXPECT_EQ(state["SyncTime"].toObject()["unit"].toString(), "s");
+    EXPECT_EQ(state["ThresholdValue"].toObject()["raw"].toInt(), 21);
+    EXPECT_DOUBLE_EQ(state["ThresholdValue"].toObject()["value"].toDouble(), -40);
+    EXPECT_EQ(state["ThresholdValue"].toObject()["unit"].toString(), "dB");
+    EXPECT_EQ(state["VideoSync"].toObject()["B"].toObject()["value"].toString(), "OK");
+    EXPECT_TRUE(QDateTime::fromString(state["time"].toString(), Qt::ISODateWithMs).isValid());
+    EXPECT_TRUE(QRegularExpression(R"(T\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")
+                    .match(state["time"].toString())
+                    .hasMatch())
+        << state["time"].toString().toStdString();
+
+    for (const char* command : {"events", "watch"}) {
+        const TCliResult run =
+            RunCli({command, "127.0.0.1", "--port", device.Port(), "--json", "--seconds", "1"});
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        ASSERT_FALSE(run.Out.empty()) << command;
+        for (const std::string& line : Lines(run.Out)) {
+            QJsonParseError error{};
+            const QJsonDocument document =
+                QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+            EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+            EXPECT_TRUE(document.object().contains("event")) << line;
+            EXPECT_TRUE(document.object().contains("time")) << line;
+        }
+    }
+}

@@ -1,0 +1,169 @@
+#!/bin/bash
+# The whole chain on loopback: a fleet of three simulated switches, the exporter watching
+# them, and a real Prometheus server scraping the exporter every second with the shipped
+# alert rules, configured from the shipped example. Changes made in the simulator must show
+# in Prometheus's query API, and the matching alerts must fire for the right device only.
+#
+#   prometheus-live.sh SIMULATOR EXPORTER PROMETHEUS EXAMPLE_CONFIG RULES
+#
+# Every process started here is stopped on the way out, whatever the outcome.
+set -eu
+
+SIMULATOR=$1
+EXPORTER=$2
+PROMETHEUS=$3
+EXAMPLE_CONFIG=$4
+RULES=$5
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/control7710-prometheus.XXXXXX")
+PIDS=()
+
+cleanup() {
+    local status=$?
+    exec 4>&- 2>/dev/null || true
+    for pid in "${PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    if [ "$status" -ne 0 ]; then
+        for log in "$WORK"/*.log; do
+            echo "---- $(basename "$log") (last lines)"
+            tail -n 15 "$log"
+        done
+    fi
+    rm -rf "$WORK"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# A port on 127.0.0.1 that nothing listens on now.
+free_port() {
+    local port
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return
+        fi
+    done
+    fail "no free port found"
+}
+
+# Runs a command every 200 ms until it succeeds or SECONDS_ seconds have passed.
+wait_until() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.2
+    done
+}
+
+# The value of the first series a PromQL query returns, or nothing.
+query() {
+    curl -sf "http://127.0.0.1:$PROMETHEUS_PORT/api/v1/query" --data-urlencode "query=$1" |
+        sed -n 's/.*"value":\[[^,]*,"\([^"]*\)"\].*/\1/p'
+}
+
+query_is() {
+    [ "$(query "$1")" = "$2" ]
+}
+
+firing() {
+    query_is "count(ALERTS{alertname=\"$1\",alertstate=\"firing\",device=\"$2\"})" 1
+}
+
+# ---- The simulated fleet, on loopback addresses of its own and ports the system picks.
+BASE="127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1))"
+mkfifo "$WORK/commands"
+"$SIMULATOR" --count 3 --bind "$BASE.1" --port 0 <"$WORK/commands" >"$WORK/simulator.log" 2>&1 &
+PIDS+=($!)
+exec 4>"$WORK/commands"
+simulator_listens() {
+    [ "$(grep -c 'listening on' "$WORK/simulator.log")" -eq 3 ]
+}
+wait_until 10 simulator_listens || fail "the simulator did not start"
+mapfile -t DEVICES < <(sed -n 's/^control7710-sim: @[0-9]* listening on \(.*\)$/\1/p' \
+    "$WORK/simulator.log")
+[ "${#DEVICES[@]}" -eq 3 ] || fail "simulator addresses not found"
+
+simulate() {
+    echo "$1" >&4
+}
+
+# ---- The exporter, polling every 100 ms.
+EXPORTER_PORT=$(free_port)
+"$EXPORTER" --web.listen-address "127.0.0.1:$EXPORTER_PORT" --interval 100 "${DEVICES[@]}" \
+    >"$WORK/exporter.log" 2>&1 &
+PIDS+=($!)
+wait_until 10 curl -sf "http://127.0.0.1:$EXPORTER_PORT/-/healthy" -o /dev/null ||
+    fail "the exporter did not start"
+
+# ---- Prometheus, configured from the example: 1 s scrape and evaluation, this exporter,
+# these rules, no Alertmanager.
+PROMETHEUS_PORT=$(free_port)
+sed -e 's/\(scrape_interval\|evaluation_interval\): .*/\1: 1s/' \
+    -e "s#127.0.0.1:9710#127.0.0.1:$EXPORTER_PORT#" \
+    -e "s#^  - .*control7710.rules.yml#  - $RULES#" \
+    -e '/^alerting:/,/^$/d' -e '/^# Alerts go to/d' \
+    "$EXAMPLE_CONFIG" >"$WORK/prometheus.yml"
+grep -q "$RULES" "$WORK/prometheus.yml" || fail "the example configuration names no rules file"
+"$PROMETHEUS" --config.file="$WORK/prometheus.yml" --storage.tsdb.path="$WORK/data" \
+    --web.listen-address="127.0.0.1:$PROMETHEUS_PORT" --log.level=warn \
+    >"$WORK/prometheus.log" 2>&1 &
+PIDS+=($!)
+wait_until 30 curl -sf "http://127.0.0.1:$PROMETHEUS_PORT/-/ready" -o /dev/null ||
+    fail "Prometheus did not start"
+
+FIRST=${DEVICES[0]}
+SECOND=${DEVICES[1]}
+THIRD=${DEVICES[2]}
+
+for device in "${DEVICES[@]}"; do
+    wait_until 30 query_is "control7710_up{device=\"$device\"}" 1 ||
+        fail "$device is not up in Prometheus"
+done
+wait_until 10 query_is "control7710_check_state{device=\"$SECOND\",input=\"A\",check=\"sync\"}" 1 ||
+    fail "input A's sync check of $SECOND is not OK at the start"
+echo "all three devices up in Prometheus"
+
+# An error on the input on the output of a device in AUTO: it changes over to input B.
+simulate "@2 check A sync error"
+wait_until 15 query_is "control7710_check_state{device=\"$SECOND\",input=\"A\",check=\"sync\"}" 2 ||
+    fail "the sync error of $SECOND did not reach Prometheus"
+wait_until 10 query_is "control7710_output_input{device=\"$SECOND\"}" 2 ||
+    fail "the changeover of $SECOND did not reach Prometheus"
+wait_until 15 firing Control7710Changeover "$SECOND" ||
+    fail "no changeover alert for $SECOND"
+echo "changeover of $SECOND seen and alerted"
+
+# Forced to input A and held there, then A fails: the output carries a failing input.
+simulate "@3 mode manual"
+simulate "@3 check A sync error"
+wait_until 15 query_is "control7710_check_on_output_failing{device=\"$THIRD\"}" 1 ||
+    fail "the failing output of $THIRD did not reach Prometheus"
+wait_until 15 firing Control7710OutputCheckFailing "$THIRD" ||
+    fail "no failing-output alert for $THIRD"
+echo "failing output of $THIRD seen and alerted"
+
+simulate "@1 temp 72"
+wait_until 15 query_is "control7710_temperature_celsius{device=\"$FIRST\"}" 72 ||
+    fail "the temperature of $FIRST did not reach Prometheus"
+wait_until 15 firing Control7710Overheat "$FIRST" || fail "no overheat alert for $FIRST"
+echo "overheat of $FIRST seen and alerted"
+
+# Each alert names its own device only.
+query_is "count(ALERTS{alertstate=\"firing\",device=\"$FIRST\"})" 1 ||
+    fail "$FIRST has alerts that belong to others"
+query_is "count(ALERTS{alertname=\"Control7710Changeover\",alertstate=\"firing\"})" 1 ||
+    fail "the changeover alert fired for more than one device"
+echo "PASS"
