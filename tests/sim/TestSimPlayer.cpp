@@ -5,6 +5,7 @@
 #include "SimPlayer.h"
 #include "SimScript.h"
 
+#include <atomic>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -229,6 +230,27 @@ TEST_F(SimPlayer, EndsOnceTheDeviceStops) {
     });
     EXPECT_EQ(Play(Fleet, looping).Errors, "");
     stopper.join();
+}
+
+TEST(SimPlayerFleet, LoopsOnceForTheWholeFleet) {
+    TSimOptions options;
+    options.Port = 0;
+    TSimFleet fleet(options, 2);
+    ASSERT_EQ(fleet.Start(), "");
+    std::istringstream looping("temp 50\nwait 20\nloop\n");
+    TPlayLog log;
+    std::atomic<bool> done = false;
+    std::thread player([&] {
+        log = Play(fleet, looping);
+        done = true;
+    });
+    std::this_thread::sleep_for(150ms);
+    EXPECT_FALSE(done) << "the loop was not carried out";
+    fleet.Stop();
+    player.join();
+    EXPECT_EQ(log.Errors, "");
+    EXPECT_EQ(fleet.Device(1).State().Temperature, 50);
+    EXPECT_EQ(fleet.Device(2).State().Temperature, 50);
 }
 
 } // namespace
