@@ -1,8 +1,8 @@
 #include "DeviceMetrics.h"
 
 #include "DeviceCheck.h"
-#include "LogLine.h"
 #include "SettingsFields.h"
+#include "StationText.h"
 
 namespace {
 
@@ -233,24 +233,27 @@ struct TDeviceMetrics::TStateSeries {
 };
 
 TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device)
-    : fFamilies(families), fDevice(std::move(device)),
-      fUp(fLinkSeries.Add(families.Up, {{"device", fDevice}})),
-      fConnects(fLinkSeries.Add(families.Connects, {{"device", fDevice}})),
-      fLastStopCode(fLinkSeries.Add(families.LastStopCode, {{"device", fDevice}})),
-      fChangeovers(fLinkSeries.Add(families.Changeovers, {{"device", fDevice}})),
-      fCycles(fLinkSeries.Add(families.CyclesPerSecond, {{"device", fDevice}})),
-      fTimeouts(fLinkSeries.Add(families.LinkTimeouts, {{"device", fDevice}})),
-      fReadErrors(fLinkSeries.Add(families.LinkReadErrors, {{"device", fDevice}})) {
+    : fFamilies(families), fDevice(std::move(device)), fLinkSeries(std::make_unique<TSeriesSet>()),
+      fUp(fLinkSeries->Add(families.Up, {{"device", fDevice}})),
+      fConnects(fLinkSeries->Add(families.Connects, {{"device", fDevice}})),
+      fLastStopCode(fLinkSeries->Add(families.LastStopCode, {{"device", fDevice}})),
+      fChangeovers(fLinkSeries->Add(families.Changeovers, {{"device", fDevice}})),
+      fCycles(fLinkSeries->Add(families.CyclesPerSecond, {{"device", fDevice}})),
+      fTimeouts(fLinkSeries->Add(families.LinkTimeouts, {{"device", fDevice}})),
+      fReadErrors(fLinkSeries->Add(families.LinkReadErrors, {{"device", fDevice}})) {
     for (std::size_t at = 0; at < fStops.size(); ++at) {
-        fStops[at] = &fLinkSeries.Add(
+        fStops[at] = &fLinkSeries->Add(
             families.Stops, {{"device", fDevice}, {"reason", StopCodeName(STOP_CODES[at])}});
     }
+    ++fFamilies.Changes;
 }
 
-// The state series go before the link series, in member order.
+// Every change is counted after it was made (see TMetricFamilies::Changes).
 TDeviceMetrics::~TDeviceMetrics() {
     fInfo.reset();
     fState.reset();
+    fLinkSeries.reset();
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::Connected() {
@@ -258,21 +261,26 @@ void TDeviceMetrics::Connected() {
     fConnects.Increment();
     fTimeoutsSeen = 0;
     fReadErrorsSeen = 0;
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::StateCurrent(const TDeviceStatus& status) {
     fState = std::make_unique<TStateSeries>(fFamilies, fDevice, StateValues(status));
-    fName = DeviceText(status.DeviceName);
+    fName = PrintableDeviceText(status.DeviceName);
     AddInfo();
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::StateChanged(const TDeviceStatus& status) {
-    if (fState)
-        fState->Update(fFamilies, fDevice, StateValues(status));
+    if (!fState)
+        return;
+    fState->Update(fFamilies, fDevice, StateValues(status));
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::Changeover() {
     fChangeovers.Increment();
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::Stopped(int code) {
@@ -285,12 +293,14 @@ void TDeviceMetrics::Stopped(int code) {
     }
     fInfo.reset();
     fState.reset();
+    ++fFamilies.Changes;
 }
 
 // The link reports running totals of the connection; the counters keep adding over
 // connections.
+// A rate report that repeats the last rate changes nothing.
 void TDeviceMetrics::LinkStat(std::uint32_t value, int kind) {
-    if (kind == LINK_RATE) {
+    if (kind == LINK_RATE && fCycles.Value() != value) {
         fCycles.Set(value);
     } else if (kind == LINK_TIMEOUTS && value > fTimeoutsSeen) {
         fTimeouts.Increment(value - fTimeoutsSeen);
@@ -298,13 +308,17 @@ void TDeviceMetrics::LinkStat(std::uint32_t value, int kind) {
     } else if (kind == LINK_READ_ERRORS && value > fReadErrorsSeen) {
         fReadErrors.Increment(value - fReadErrorsSeen);
         fReadErrorsSeen = value;
+    } else {
+        return;
     }
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::SetLabel(const std::string& label) {
     fLabel = label;
     if (fInfo)
         AddInfo();
+    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::AddInfo() {

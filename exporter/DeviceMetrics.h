@@ -8,6 +8,7 @@
 #include "UnitThread.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,6 +66,9 @@ struct TMetricFamilies {
     prometheus::Family<prometheus::Gauge>& CyclesPerSecond;
     prometheus::Family<prometheus::Counter>& LinkTimeouts;
     prometheus::Family<prometheus::Counter>& LinkReadErrors;
+    // Counts every change of a value or of the set of series, each after the change: a
+    // text made after reading one count shows at least every change counted up to it.
+    std::atomic<std::uint64_t> Changes{0};
 };
 
 // Series added for one device, removed together when the set goes.
@@ -111,7 +115,7 @@ private:
 
     TMetricFamilies& fFamilies;
     const std::string fDevice;
-    TSeriesSet fLinkSeries;
+    std::unique_ptr<TSeriesSet> fLinkSeries;
     prometheus::Gauge& fUp;
     prometheus::Counter& fConnects;
     prometheus::Gauge& fLastStopCode;

@@ -117,7 +117,7 @@ void TDeviceWatch::WireStateEvents() {
 void TDeviceWatch::FirstPassDone() {
     fFirstPass = false;
     fMetrics.StateCurrent(fLink.Status());
-    Log("connect", "Control started", {{"name", DeviceText(fLink.DeviceName())}});
+    Log("connect", "Control started", {{"name", PrintableDeviceText(fLink.DeviceName())}});
 }
 
 void TDeviceWatch::Stopped(int code) {

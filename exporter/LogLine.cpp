@@ -1,17 +1,9 @@
 #include "LogLine.h"
 
-#include "StationText.h"
-
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
-
-std::string HexEscape(unsigned char byte) {
-    char text[8];
-    std::snprintf(text, sizeof text, "\\x%02X", byte);
-    return text;
-}
 
 bool NeedsQuotes(const std::string& value) {
     return value.empty() || value.find_first_of(" \"=") != std::string::npos;
@@ -35,16 +27,6 @@ std::string IsoTimeStamp(const QDateTime& time) {
     std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
                   minutes % 60);
     return time.toString("yyyy-MM-dd'T'HH:mm:ss.zzz").toStdString() + zone;
-}
-
-std::string DeviceText(const std::string& raw) {
-    std::string escaped;
-    for (const char c : raw) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
-        escaped += control || c == '\\' ? HexEscape(byte) : std::string(1, c);
-    }
-    return Latin1ToUtf8(escaped);
 }
 
 std::string JsonString(const std::string& utf8) {

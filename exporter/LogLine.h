@@ -25,10 +25,6 @@ struct TLogEvent {
 // "2026-03-01T14:05:09.042+01:00": local time with milliseconds and the UTC offset.
 std::string IsoTimeStamp(const QDateTime& time);
 
-// Device text (8-bit characters) for a log, metric label or page: control characters
-// and backslashes as \xNN escapes, then UTF-8.
-std::string DeviceText(const std::string& raw);
-
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& utf8);
 

@@ -4,6 +4,8 @@
 // on: /metrics in the text exposition format by prometheus-cpp's serializer, / a page
 // of the devices, /-/healthy. Every endpoint only reads.
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <prometheus/registry.h>
 #include <string>
@@ -13,9 +15,11 @@ class CivetServer;
 class TWebServer {
 public:
     // Listens on "HOST:PORT" (port 0: one the system picks) with a few threads of its
-    // own. Throws std::runtime_error with a one-line reason when it cannot listen.
+    // own. changes counts every change of the registry's series (the text of /metrics is
+    // made again only after it moved). Throws std::runtime_error with a one-line reason
+    // when it cannot listen.
     TWebServer(const std::string& listenAddress, std::shared_ptr<prometheus::Registry> registry,
-               std::string version);
+               const std::atomic<std::uint64_t>& changes, std::string version);
     ~TWebServer();
     TWebServer(const TWebServer&) = delete;
     TWebServer& operator=(const TWebServer&) = delete;

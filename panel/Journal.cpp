@@ -3,10 +3,15 @@
 #include <QDir>
 #include <QSaveFile>
 #include <QStringEncoder>
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 
 namespace {
 
 constexpr int CONTINUATION_INDENT = 18; // the stamp's 17 characters and the blank after it
+// What 16-bit offsets can reach: about 1,400 lines of the station's own.
+constexpr std::size_t BLOCK_BYTES = 65536;
 
 // The first character of a date or time format that is neither a field letter, a blank
 // nor a quote: the separator between its fields.
@@ -42,38 +47,66 @@ QString ContinuationLine(const QString& text) {
 }
 
 void TJournalModel::Append(const QString& line) {
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    fEncoded.resize(encoder.requiredSpace(line.size()));
+    const char* end = encoder.appendToBuffer(fEncoded.data(), line);
+    const auto bytes = static_cast<std::size_t>(end - fEncoded.data());
+
     beginInsertRows(QModelIndex(), 0, 0);
-    AppendUtf8(line);
-    fEnds.push_back(fText.size());
+    TBlock& block = BlockWithRoom(bytes);
+    block.Starts.push_back(static_cast<std::uint16_t>(block.Size));
+    std::memcpy(block.Text.get() + block.Size, fEncoded.data(), bytes);
+    block.Size += bytes;
+    ++fCount;
     endInsertRows();
 }
 
-// Encodes straight into the buffer: no copy of the line on the heap on the way.
-void TJournalModel::AppendUtf8(const QString& line) {
-    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    const std::size_t begin = fText.size();
-    fText.resize(begin + encoder.requiredSpace(line.size()));
-    const char* end = encoder.appendToBuffer(fText.data() + begin, line);
-    fText.resize(end - fText.data());
+// A line starts in a block only where its start fits in the block's 16-bit offsets; a
+// line longer than a block gets a block of its own.
+TJournalModel::TBlock& TJournalModel::BlockWithRoom(std::size_t bytes) {
+    if (!fBlocks.empty() && fBlocks.back().Size + bytes < fBlocks.back().Capacity)
+        return fBlocks.back();
+    if (!fBlocks.empty())
+        fBlocks.back().Starts.shrink_to_fit();
+    TBlock& block = fBlocks.emplace_back();
+    block.Capacity = std::max(BLOCK_BYTES, bytes + 1);
+    block.Text = std::make_unique_for_overwrite<char[]>(block.Capacity);
+    block.FirstLine = fCount;
+    return block;
 }
 
 void TJournalModel::Clear() {
     beginResetModel();
-    fText = std::string();
-    fEnds = std::vector<std::size_t>();
+    fBlocks = std::vector<TBlock>();
+    fCount = 0;
     endResetModel();
 }
 
 int TJournalModel::Count() const {
-    return static_cast<int>(fEnds.size());
+    return fCount;
+}
+
+std::string_view TJournalModel::Utf8(int index) const {
+    const auto after =
+        std::upper_bound(fBlocks.begin(), fBlocks.end(), index,
+                         [](int line, const TBlock& block) { return line < block.FirstLine; });
+    const TBlock& block = *std::prev(after);
+    return LineOf(block, static_cast<std::size_t>(index - block.FirstLine));
+}
+
+// The line ends where the next one in the block begins, the block's last at its size.
+std::string_view TJournalModel::LineOf(const TBlock& block, std::size_t inBlock) {
+    const std::size_t begin = block.Starts[inBlock];
+    const std::size_t end =
+        inBlock + 1 < block.Starts.size() ? block.Starts[inBlock + 1] : block.Size;
+    return {block.Text.get() + begin, end - begin};
 }
 
 QString TJournalModel::Line(int row) const {
-    if (row < 0 || row >= Count())
+    if (row < 0 || row >= fCount)
         return QString();
-    const std::size_t index = fEnds.size() - 1 - row;
-    const std::size_t begin = index == 0 ? 0 : fEnds[index - 1];
-    return QString::fromUtf8(fText.data() + begin, static_cast<qsizetype>(fEnds[index] - begin));
+    const std::string_view text = Utf8(fCount - 1 - row);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Every write and the flush before the rename are checked: on Qt 6.4 commit() does not
@@ -88,17 +121,16 @@ bool TJournalModel::SaveTo(const QString& fileName, QString& error) const {
                     .arg(QDir::toNativeSeparators(fileName), file.errorString());
         return false;
     }
-    const auto put = [&file](const char* data, std::size_t size) {
-        return file.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
+    const auto put = [&file](std::string_view data) {
+        return file.write(data.data(), static_cast<qint64>(data.size())) ==
+               static_cast<qint64>(data.size());
     };
     bool written = true;
-    std::size_t begin = 0;
-    for (const std::size_t end : fEnds) {
-        if (!put(fText.data() + begin, end - begin) || !put("\r\n", 2)) {
-            written = false;
+    for (const TBlock& block : fBlocks) {
+        for (std::size_t inBlock = 0; written && inBlock < block.Starts.size(); ++inBlock)
+            written = put(LineOf(block, inBlock)) && put("\r\n");
+        if (!written)
             break;
-        }
-        begin = end;
     }
     if (!written || !file.flush()) {
         // A write or flush that got part of its bytes out leaves the system's reason

@@ -2,13 +2,16 @@
 
 // The journal's lines and the list behind the window's journal view. The journal keeps
 // every line for as long as the station runs, so adding a line costs the same however
-// long it already is.
+// long it already is, and a line takes its UTF-8 text and two bytes more.
 
 #include <QAbstractListModel>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // "dd/mm/yy hh:nn:ss" with the locale's date and time separators, 24-hour clock.
@@ -40,9 +43,23 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
-    void AppendUtf8(const QString& line);
+    // Lines back to back in UTF-8, oldest first, and where each begins in the block. A
+    // full block is never moved or grown, so the journal never copies its text again.
+    struct TBlock {
+        std::unique_ptr<char[]> Text;
+        std::size_t Size = 0;
+        std::size_t Capacity = 0;
+        int FirstLine = 0;
+        std::vector<std::uint16_t> Starts;
+    };
 
-    // Every line's UTF-8 text back to back, oldest first, and where each line ends.
-    std::string fText;
-    std::vector<std::size_t> fEnds;
+    // The line added as the index-th, counting from the oldest.
+    std::string_view Utf8(int index) const;
+    static std::string_view LineOf(const TBlock& block, std::size_t inBlock);
+    TBlock& BlockWithRoom(std::size_t bytes);
+
+    std::vector<TBlock> fBlocks;
+    int fCount = 0;
+    // The line being added, encoded; kept to spare an allocation per line.
+    std::string fEncoded;
 };

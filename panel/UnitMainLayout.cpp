@@ -1,6 +1,7 @@
 // The main window's widgets: places, sizes, captions, colours and initial states.
 
 #include "Journal.h"
+#include "JournalView.h"
 #include "SpinEdit.h"
 #include "UnitMain.h"
 #include "Widgets.h"
@@ -12,10 +13,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTreeView>
 
 namespace {
 
@@ -138,15 +137,6 @@ QIcon AutoIcon() {
     painter.drawPolygon(QPolygonF({QPointF(14, 12), QPointF(10, 8), QPointF(15, 7)}));
     return QIcon(pixmap);
 }
-
-// Journal rows are 14 pixels high whatever the font's own line height.
-class TRowHeightDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), JOURNAL_ROW_HEIGHT};
-    }
-};
 
 QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption) {
     auto* page = Named(new QWidget, name);
@@ -301,17 +291,11 @@ void TFormMain::CreateSettingsPage(QWidget* page) {
 
 void TFormMain::CreateJournalArea() {
     MakeLabel(PanelBack, "LabelJournal", "Journal", QPoint(8, 579), 473);
-    // A one-column tree view with uniform rows: unlike a list view it does not lay out
-    // every row again when a line is added, which counts at a million lines.
-    LBoxJ = Named(new QTreeView(PanelBack), "LBoxJ");
+    // Rows 14 pixels high whatever the font's own line height.
+    LBoxJ = Named(new TJournalView(JOURNAL_ROW_HEIGHT, PanelBack), "LBoxJ");
     LBoxJ->setGeometry(8, 600, 473, 137);
     LBoxJ->setFont(JournalFont());
     LBoxJ->setModel(fJournal.get());
-    LBoxJ->setHeaderHidden(true);
-    LBoxJ->setRootIsDecorated(false);
-    LBoxJ->setItemsExpandable(false);
-    LBoxJ->setUniformRowHeights(true);
-    LBoxJ->setItemDelegate(new TRowHeightDelegate(LBoxJ));
     LBoxJ->setSelectionMode(QAbstractItemView::SingleSelection);
     LBoxJ->setEditTriggers(QAbstractItemView::NoEditTriggers);
     BtnSaveJ = MakeButton(PanelBack, "BtnSaveJ", "Save Journal", QRect(304, 747, 81, 20));

@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <ctime>
 #include <exception>
 #include <functional>
@@ -310,7 +309,7 @@ void ReportAllocations(const TPollRun& run, TBenchReport& report) {
                        static_cast<unsigned long long>(count.All), run.Cycles,
                        static_cast<unsigned long long>(posted), sizeof(TSwNotification),
                        run.Rates.size(), static_cast<unsigned long long>(quiet)),
-                "0 in cycles that post nothing", quiet == 0);
+                "0 in cycles that post nothing", quiet == 0, TGoalKind::Fixed);
 }
 
 // ---- Latency ---------------------------------------------------------------------
@@ -353,13 +352,6 @@ std::vector<double> MeasureLatency(TSimDevice& device, TSwObject& link, int chan
     if (result != 0)
         throw TBenchError("a change in the simulator fired no event within 2 s");
     return samples;
-}
-
-// Nearest-rank percentile of sorted values.
-double Percentile(const std::vector<double>& sorted, double share) {
-    const auto rank =
-        static_cast<std::size_t>(std::ceil(share * static_cast<double>(sorted.size())));
-    return sorted[std::max<std::size_t>(rank, 1) - 1];
 }
 
 void ReportLatency(std::vector<double> samples, const TFloor& floor, TBenchReport& report) {

@@ -1,5 +1,7 @@
 #include "BenchReport.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -12,17 +14,28 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
+double Percentile(const std::vector<double>& sorted, double share) {
+    if (sorted.empty())
+        return 0;
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(share * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
 void TBenchReport::Figure(const std::string& name, const std::string& text) {
-    std::printf("%-20s %s\n", name.c_str(), text.c_str());
+    std::printf("%-29s %s\n", name.c_str(), text.c_str());
     std::fflush(stdout);
 }
 
 void TBenchReport::Goal(const std::string& name, const std::string& text, const std::string& goal,
-                        bool met) {
+                        bool met, TGoalKind kind) {
     ++fGoals;
-    if (!met)
+    if (!met) {
         fMissed.push_back(name);
-    Figure(name, text + "  [goal " + goal + (met ? ": met]" : ": MISSED]"));
+        fFixedMissed = fFixedMissed || kind == TGoalKind::Fixed;
+    }
+    const char* strict = kind == TGoalKind::Fixed ? ", strict" : "";
+    Figure(name, text + "  [goal " + goal + strict + (met ? ": PASS]" : ": MISS]"));
 }
 
 void TBenchReport::Summary() const {

@@ -17,11 +17,14 @@
 #include <QJsonObject>
 #include <QTimer>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -32,7 +35,7 @@ constexpr int EXIT_USAGE = 64;
 constexpr int EXIT_OUTPUT_LOST = 74;
 constexpr int SETTINGS_CONFIRM_MS = 3000;
 // How long the output may take to drain once the work is done.
-constexpr int DRAIN_MS = 300;
+constexpr int DRAIN_MS = 200;
 // check: what is kept of its time for printing once the device is read.
 constexpr int CHECK_MARGIN_MS = 500;
 
@@ -143,8 +146,8 @@ public:
     TSession(const TCliOptions& options, TLineOutput& out) : fOptions(options), fOut(out) {}
 
     TSwObject& Link() { return fLink; }
-    // Called with the stop code when the link stopped; the stop reason goes to standard
-    // error for failures, and for every stop when tellEveryStop is set.
+    // The reason a connection ended goes to standard error when the link stopped by
+    // itself, and for every stop when this is set.
     bool TellEveryStop = false;
 
     int Run() {
@@ -233,28 +236,73 @@ int RunWatch(const TCliOptions& options, TLineOutput& out) {
     return session.Run();
 }
 
-// Ends the program at once when check runs out of its time: the link may be waiting out
-// an exchange time-out, which the plugin's caller must not wait for.
-[[noreturn]] void CheckTimedOut(const TCliOptions& options, TLineOutput& out) {
-    out.Put(PluginLine(
-        Unreachable("timeout after " + std::to_string(options.TimeoutSeconds) + " s"), ""));
-    out.Flush(std::chrono::milliseconds(DRAIN_MS));
-    std::_Exit(static_cast<int>(TCheckStatus::Critical));
-}
+// The time check may take, kept by a thread of its own, since the window thread may be
+// waiting out an exchange time-out in a Disconnect. Once the deadline passes, the program
+// ends at once with the status settled by then, or CRITICAL "timeout" when none was.
+class TCheckDeadline {
+public:
+    TCheckDeadline(const TCliOptions& options, TLineOutput& out)
+        : fThread([this, &options, &out] { Keep(options, out); }) {}
+
+    ~TCheckDeadline() {
+        {
+            std::lock_guard<std::mutex> hold(fLock);
+            fEnded = true;
+        }
+        fChanged.notify_all();
+        fThread.join();
+    }
+
+    // Queues the plugin's line, which then stands whatever happens after.
+    int Settle(TLineOutput& out, const std::string& line, TCheckStatus status) {
+        std::lock_guard<std::mutex> hold(fLock);
+        if (!fStatus) {
+            out.Put(line);
+            fStatus = static_cast<int>(status);
+        }
+        return *fStatus;
+    }
+
+private:
+    void Keep(const TCliOptions& options, TLineOutput& out) {
+        std::unique_lock<std::mutex> hold(fLock);
+        if (fChanged.wait_for(hold, std::chrono::seconds(options.TimeoutSeconds),
+                              [this] { return fEnded; }))
+            return;
+        if (!fStatus) {
+            const std::string late =
+                "timeout after " + std::to_string(options.TimeoutSeconds) + " s";
+            out.Put(PluginLine(Unreachable(late), ""));
+            fStatus = static_cast<int>(TCheckStatus::Critical);
+        }
+        out.Flush(std::chrono::milliseconds(DRAIN_MS));
+        std::_Exit(*fStatus);
+    }
+
+    std::mutex fLock;
+    std::condition_variable fChanged;
+    std::optional<int> fStatus;
+    bool fEnded = false;
+    std::thread fThread;
+};
 
 // Reads the device, then waits for the link's first measure of its cycle rate, as long as
-// the time allows.
+// the time allows. The verdict is printed before the link is closed.
 int RunCheck(const TCliOptions& options, TLineOutput& out) {
+    TCheckDeadline deadline(options, out);
     TSession session(options, out);
     TSwObject& link = session.Link();
     std::optional<TCheckResult> result;
     std::optional<std::uint32_t> rate;
     std::string failure = "no reply";
-    const int timeoutMs = options.TimeoutSeconds * 1000;
-    QTimer::singleShot(timeoutMs, [&] { CheckTimedOut(options, out); });
-    QTimer::singleShot(std::max(0, timeoutMs - CHECK_MARGIN_MS), [&] {
+    const auto conclude = [&] {
+        deadline.Settle(out, PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)),
+                        result->Status);
+        session.Finish(0);
+    };
+    QTimer::singleShot(std::max(0, options.TimeoutSeconds * 1000 - CHECK_MARGIN_MS), [&] {
         if (result)
-            session.Finish(0);
+            conclude();
     });
     link.OnStop = [&failure](TSwObject* sender, int code) {
         if (StopIsFailure(code))
@@ -266,15 +314,12 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
             return;
         rate = value;
         if (result)
-            session.Finish(0);
+            conclude();
     };
     session.Run();
-    if (!result) {
-        out.Put(PluginLine(Unreachable(failure), ""));
-        return static_cast<int>(TCheckStatus::Critical);
-    }
-    out.Put(PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)));
-    return static_cast<int>(result->Status);
+    if (result)
+        return deadline.Settle(out, "", result->Status);
+    return deadline.Settle(out, PluginLine(Unreachable(failure), ""), TCheckStatus::Critical);
 }
 
 // Sends the changed settings after the first pass, then waits until the device reports

@@ -153,6 +153,22 @@ const TInputEvent INPUT_EVENTS[] = {
     {&TSwObject::OnAudioRight, "AudioRight", &TSwObject::AudioRight},
 };
 
+// The name of a link statistics kind, e.g. "RATE".
+std::string LinkStatName(int kind) {
+    switch (kind) {
+    case LINK_RATE:
+        return "RATE";
+    case LINK_TIMEOUTS:
+        return "TIMEOUTS";
+    case LINK_READ_WARNING:
+        return "READ_WARNING";
+    case LINK_READ_ERRORS:
+        return "READ_ERRORS";
+    default:
+        return "KIND_" + std::to_string(kind);
+    }
+}
+
 std::string InputLetter(int input) {
     return input == INPUT_B ? "B" : "A";
 }
@@ -181,21 +197,6 @@ private:
 };
 
 } // namespace
-
-std::string LinkStatName(int kind) {
-    switch (kind) {
-    case LINK_RATE:
-        return "RATE";
-    case LINK_TIMEOUTS:
-        return "TIMEOUTS";
-    case LINK_READ_WARNING:
-        return "READ_WARNING";
-    case LINK_READ_ERRORS:
-        return "READ_ERRORS";
-    default:
-        return "KIND_" + std::to_string(kind);
-    }
-}
 
 QString IsoTime(const QDateTime& when) {
     const int offset = when.offsetFromUtc();

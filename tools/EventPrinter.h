@@ -19,9 +19,6 @@ using TLineSink = std::function<void(const std::string& line)>;
 // the caller wants for itself (OnCounters) can be rewired afterwards.
 void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form);
 
-// The name of a link statistics kind, e.g. "RATE".
-std::string LinkStatName(int kind);
-
 // ISO 8601 with milliseconds and the offset from UTC, e.g. 2027-02-01T09:03:07.250+01:00.
 QString IsoTime(const QDateTime& when);
 // object with its "time" added, as one line of compact JSON.

@@ -247,13 +247,49 @@ TEST_F(DeviceMetricsTest, EveryLabelNamesItsDeviceAndNothingStaysBehind) {
     EXPECT_EQ(SeriesCount(fRegistry), families);
 }
 
+// The served text is made again only when this count moved.
+TEST_F(DeviceMetricsTest, EveryChangeIsCountedAReportOfTheSameRateIsNot) {
+    auto metrics = std::make_unique<TDeviceMetrics>(fFamilies, "127.0.1.7");
+    std::uint64_t seen = fFamilies.Changes;
+    const auto moved = [&] {
+        const bool result = fFamilies.Changes != seen;
+        seen = fFamilies.Changes;
+        return result;
+    };
+    EXPECT_GT(seen, 0u);
+    metrics->LinkStat(10, LINK_RATE);
+    EXPECT_TRUE(moved());
+    metrics->LinkStat(10, LINK_RATE);
+    metrics->LinkStat(0, LINK_READ_WARNING);
+    metrics->LinkStat(0, LINK_TIMEOUTS);
+    EXPECT_FALSE(moved());
+    metrics->LinkStat(1, LINK_TIMEOUTS);
+    EXPECT_TRUE(moved());
+    metrics->Connected();
+    EXPECT_TRUE(moved());
+    metrics->StateChanged(SimulatorLikeStatus()); // no state series yet
+    EXPECT_FALSE(moved());
+    metrics->StateCurrent(SimulatorLikeStatus());
+    EXPECT_TRUE(moved());
+    metrics->StateChanged(SimulatorLikeStatus());
+    EXPECT_TRUE(moved());
+    metrics->Changeover();
+    EXPECT_TRUE(moved());
+    metrics->SetLabel("x");
+    EXPECT_TRUE(moved());
+    metrics->Stopped(STOP_TIMEOUT);
+    EXPECT_TRUE(moved());
+    metrics.reset();
+    EXPECT_TRUE(moved());
+}
+
 TEST_F(DeviceMetricsTest, DeviceNamesAreEscapedInTheInfoLabel) {
     TDeviceMetrics metrics(fFamilies, "127.0.1.7");
     TDeviceStatus s = SimulatorLikeStatus();
     s.DeviceName = "evil\n\x1b name";
     metrics.Connected();
     metrics.StateCurrent(s);
-    EXPECT_EQ(Get("device_info", {{"name", "evil\\x0A\\x1B name"}}), 1);
+    EXPECT_EQ(Get("device_info", {{"name", "evil\\x0a\\x1b name"}}), 1);
 }
 
 TEST_F(DeviceMetricsTest, FrontPageListsEveryDeviceWithItsState) {

@@ -1,6 +1,7 @@
 // The exporter's log lines, as text and as JSON.
 
 #include "LogLine.h"
+#include "StationText.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,13 +18,6 @@ TEST(LogLine, TimeStampsCarryMillisecondsAndTheUtcOffset) {
     EXPECT_EQ(IsoTimeStamp(At(3600)), "2026-03-01T14:05:09.042+01:00");
     EXPECT_EQ(IsoTimeStamp(At(0)), "2026-03-01T14:05:09.042+00:00");
     EXPECT_EQ(IsoTimeStamp(At(-(9 * 3600 + 30 * 60))), "2026-03-01T14:05:09.042-09:30");
-}
-
-TEST(LogLine, DeviceTextHasControlBytesEscapedAndLatin1AsUtf8) {
-    EXPECT_EQ(DeviceText("7710/12 SIM"), "7710/12 SIM");
-    EXPECT_EQ(DeviceText(std::string("a\nb\x1b[31m\x7f\\", 10)), "a\\x0Ab\\x1B[31m\\x7F\\x5C");
-    EXPECT_EQ(DeviceText("\x85\xe9"), "\\x85\xc3\xa9");
-    EXPECT_EQ(DeviceText(std::string("a\0b", 3)), "a\\x00b");
 }
 
 const TLogEvent CHANGE{At(3600), "127.0.1.7", "change", "[A] VIDEO SYNC: ERROR", {}};
@@ -61,10 +55,10 @@ TEST(LogLine, JsonLinesAreOneObjectWithTheSameFacts) {
 TEST(LogLine, JsonEscapesEveryControlCharacter) {
     EXPECT_EQ(JsonString(std::string("a\"\\\n\t\x01\x7f", 7)),
               "\"a\\\"\\\\\\u000a\\u0009\\u0001\\u007f\"");
-    const std::string name = DeviceText(std::string("x\ny\x9b", 4));
+    const std::string name = PrintableDeviceText(std::string("x\ny\x9b", 4));
     const std::string line = JsonLogLine({At(0), "d", "connect", "m", {{"name", name}}});
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object().value("name"),
-              "x\\x0Ay\\x9B");
+              "x\\x0ay\\x9b");
 }
 
 } // namespace

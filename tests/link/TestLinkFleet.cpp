@@ -160,7 +160,9 @@ TEST_F(CyclePeriodTest, WithoutAPeriodCyclesFollowAtOnce) {
     fStation.Connect();
     ASSERT_TRUE(PumpUntil([&] { return fStation.FirstPassDone(); }, 3s));
     PumpFor(300ms);
-    EXPECT_GE(StatePolls().size(), 15U) << "the station's own cycle takes a few milliseconds";
+    // The station's own cycle takes a few milliseconds; even a slow, busy machine makes far
+    // more than the three cycles a 100 ms period would allow.
+    EXPECT_GE(StatePolls().size(), 6U);
 }
 
 TEST_F(CyclePeriodTest, DisconnectEndsTheWaitBetweenCycles) {
@@ -180,7 +182,7 @@ TEST_F(CyclePeriodTest, APeriodSetWhileConnectedWaitsForTheNextConnect) {
     fStation.Link.SetMinCyclePeriod(10s);
     fStation.Device->ClearReceived();
     PumpFor(200ms);
-    EXPECT_GE(StatePolls().size(), 10U);
+    EXPECT_GE(StatePolls().size(), 4U) << "the new period waits for the next Connect";
 
     fStation.Link.Disconnect();
     fStation.Link.Connect("127.0.0.1", fStation.Device->Port());

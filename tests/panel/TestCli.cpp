@@ -23,13 +23,14 @@ namespace {
 class Device {
 public:
     explicit Device(const std::string& name = "7710/12 SIM", int temperature = 35,
-                    bool silent = false) {
+                    bool silent = false, int answers = -1) {
         TSimOptions options;
         options.Address = "127.0.0.1";
         options.Port = 0;
         options.Scene.State.Name = name;
         options.Scene.State.Temperature = temperature;
         options.Scene.Faults.Silent = silent;
+        options.Scene.Faults.AnswerFirst = answers;
         fDevice = std::make_unique<TSimDevice>(options);
         EXPECT_TRUE(fDevice->Start());
     }
@@ -277,6 +278,17 @@ TEST(CliCheck, TheWholeRunEndsWithinItsTimeAndUnreachableIsCritical) {
     EXPECT_EQ(usage.Status, 3);
     EXPECT_TRUE(usage.Out.starts_with("SWITCH UNKNOWN - ")) << usage.Out;
     EXPECT_NE(usage.Err.find("see --help"), std::string::npos);
+}
+
+TEST(CliCheck, AVerdictReachedStandsWhenTheDeviceFallsSilentBeforeTheLinkCloses) {
+    // The first pass is answered, then nothing: closing the link would wait out a 3 s
+    // reply time-out, longer than the check may take.
+    Device fading("7710/12 SIM", 35, false, 5);
+    const TCliResult result = RunCli({"check", "-H", "127.0.0.1", "-p", fading.Port(), "-t", "2"});
+    EXPECT_EQ(result.Status, 0) << result.Out;
+    EXPECT_TRUE(result.Out.starts_with("SWITCH OK - ")) << result.Out;
+    EXPECT_NE(result.Out.find(" cycles=U;"), std::string::npos) << result.Out;
+    EXPECT_LT(result.Took, 2800ms);
 }
 
 TEST(CliConventions, HelpAndVersionSucceedAndUsageErrorsGoToStandardError) {
