@@ -7,6 +7,8 @@ PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev 
 libxkbcommon-dev dpkg-dev fonts-liberation xvfb xauth clang libclang-rt-14-dev prometheus curl"
 # The fleet exporter: Prometheus client, its web server, and systemd-analyze for its unit.
 PACKAGES="$PACKAGES prometheus-cpp-dev libcivetweb-dev systemd"
+# Manual pages, PNG icons and the package checks.
+PACKAGES="$PACKAGES help2man librsvg2-bin lintian appstream desktop-file-utils"
 
 missing=""
 for pkg in $PACKAGES; do

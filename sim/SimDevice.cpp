@@ -123,6 +123,12 @@ std::string TSimDevice::Execute(const std::string& line) {
 
 std::string TSimDevice::Execute(const std::string& line, std::string& output) {
     TSimEffect effect;
+    const std::string error = Execute(line, effect);
+    output = effect.Output;
+    return error;
+}
+
+std::string TSimDevice::Execute(const std::string& line, TSimEffect& effect) {
     int ticket = 0;
     {
         const std::lock_guard lock(fLock);
@@ -139,9 +145,15 @@ std::string TSimDevice::Execute(const std::string& line, std::string& output) {
         WakeServer();
         WaitServed(ticket);
     }
-    output = effect.Output;
     Pause(effect.WaitMs);
+    if (effect.WaitStation)
+        WaitForStation();
     return {};
+}
+
+bool TSimDevice::Running() const {
+    const std::lock_guard lock(fLock);
+    return fRunning && !fStopping;
 }
 
 TSimState TSimDevice::State() const {
@@ -376,6 +388,15 @@ bool TSimDevice::Pause(int ms) const {
     if (ms <= 0)
         return !fStopping;
     return !fChanged.wait_for(lock, std::chrono::milliseconds(ms), [&] { return fStopping; });
+}
+
+// A station that comes and goes again while the waiting thread wakes up counts too.
+void TSimDevice::WaitForStation() const {
+    std::unique_lock lock(fLock);
+    const int before = fConnections;
+    fChanged.wait(lock, [&] {
+        return fStationConnected || fConnections != before || !fRunning || fStopping;
+    });
 }
 
 // Waits until the serving thread has carried out the request numbered ticket, or no

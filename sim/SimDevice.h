@@ -16,6 +16,7 @@
 
 #include "NBSockets30.h"
 #include "SimFaults.h"
+#include "SimScript.h"
 
 #include <atomic>
 #include <chrono>
@@ -70,6 +71,13 @@ public:
     // serving thread before Execute returns. Text the command prints goes to output.
     std::string Execute(const std::string& line);
     std::string Execute(const std::string& line, std::string& output);
+    // The same, giving everything the command asked for: its Output, and Loop for whoever
+    // plays a script. "wait-station" blocks until a station is connected (Stop ends the
+    // wait early).
+    std::string Execute(const std::string& line, TSimEffect& effect);
+
+    // True from Start until Stop.
+    bool Running() const;
 
     // Snapshots of the device state and of the faults.
     TSimState State() const;
@@ -112,6 +120,7 @@ private:
     bool SendSlowly(const TSimBytes& frame, std::size_t count, int pauseMs);
     void CloseStation(const std::string& reason);
     bool Pause(int ms) const;
+    void WaitForStation() const;
     void WaitServed(int ticket);
     void Report(const std::string& line) const;
     bool Reporting() const { return static_cast<bool>(fOptions.OnEvent); }

@@ -171,7 +171,15 @@ std::string TSimFleet::Execute(const std::string& line) {
 }
 
 std::string TSimFleet::Execute(const std::string& line, std::string& output) {
-    output.clear();
+    TSimEffect effect;
+    const std::string error = Execute(line, effect);
+    output = effect.Output;
+    return error;
+}
+
+std::string TSimFleet::Execute(const std::string& line, TSimEffect& effect) {
+    effect.Output.clear();
+    std::string& output = effect.Output;
     int number = 0;
     std::string command;
     const std::string error = SplitTarget(line, Count(), number, command);
@@ -187,22 +195,22 @@ std::string TSimFleet::Execute(const std::string& line, std::string& output) {
         return {};
     }
     if (number > 0)
-        return Device(number).Execute(command, output);
-    // Waiting once is waiting for every device.
-    if (word == "wait" || Count() == 1)
-        return Device(1).Execute(command, output);
-    return ExecuteOnAll(command, output);
+        return Device(number).Execute(command, effect);
+    // Waiting once is waiting for every device, and a script starts over once.
+    if (word == "wait" || word == "wait-station" || word == "loop" || Count() == 1)
+        return Device(1).Execute(command, effect);
+    return ExecuteOnAll(command, effect);
 }
 
 // The command language is the same on every device, so a command that the first device
 // takes is taken by all.
-std::string TSimFleet::ExecuteOnAll(const std::string& command, std::string& output) {
+std::string TSimFleet::ExecuteOnAll(const std::string& command, TSimEffect& effect) {
     for (int number = 1; number <= Count(); ++number) {
-        std::string text;
-        const std::string error = Device(number).Execute(command, text);
+        TSimEffect one;
+        const std::string error = Device(number).Execute(command, one);
         if (!error.empty())
             return error;
-        output += Prefixed(number, text);
+        effect.Output += Prefixed(number, one.Output);
     }
     return {};
 }

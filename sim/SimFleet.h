@@ -71,13 +71,16 @@ public:
     // line by line with the prefix of the device it came from when there is more than one.
     std::string Execute(const std::string& line, std::string& output);
     std::string Execute(const std::string& line);
+    // The same, giving everything the command asked for (see TSimDevice::Execute); the
+    // output goes to effect.Output. "wait-station" without a prefix waits for device 1.
+    std::string Execute(const std::string& line, TSimEffect& effect);
 
     // Changes a second that churn makes now, and the changes made since construction.
     int ChurnRate() const;
     std::uint64_t ChurnChanges() const;
 
 private:
-    std::string ExecuteOnAll(const std::string& command, std::string& output);
+    std::string ExecuteOnAll(const std::string& command, TSimEffect& effect);
     std::string SetChurn(const std::string& command);
     std::string RequestCounts(const std::string& command, std::string& output);
     void Churn();

@@ -252,6 +252,20 @@ std::string RunWait(TSimScene&, const TArgs& args, TSimEffect& effect) {
     return {};
 }
 
+std::string RunWaitStation(TSimScene&, const TArgs& args, TSimEffect& effect) {
+    if (args.Words.size() != 1)
+        return Usage("wait-station");
+    effect.WaitStation = true;
+    return {};
+}
+
+std::string RunLoop(TSimScene&, const TArgs& args, TSimEffect& effect) {
+    if (args.Words.size() != 1)
+        return Usage("loop");
+    effect.Loop = true;
+    return {};
+}
+
 std::string RunDrop(TSimScene&, const TArgs& args, TSimEffect& effect) {
     if (args.Words.size() != 1)
         return Usage("drop");
@@ -290,6 +304,8 @@ constexpr TCommand COMMANDS[] = {
     {"mode", "mode auto|manual", "sets automatic changeover or manual mode", RunMode},
     {"counters", "counters reset", "sets every error counter to 0", RunCounters},
     {"wait", "wait MS", "waits before the next command", RunWait},
+    {"wait-station", "wait-station", "waits until a station is connected", RunWaitStation},
+    {"loop", "loop", "starts the script file over from its first line (after a wait)", RunLoop},
     {"drop", "drop", "closes the station's connection now", RunDrop},
     {"fault", "fault NAME [VALUE]", "switches a fault on or off (see below)", RunFault},
     {"state", "state", "prints the device state and the faults", RunState},

@@ -17,6 +17,10 @@ struct TSimEffect {
     int WaitMs = 0;
     // Closes the station's connection.
     bool Drop = false;
+    // Waits until a station is connected before the next command.
+    bool WaitStation = false;
+    // Starts the script over from its first line.
+    bool Loop = false;
 };
 
 // Applies one command line to the scene. Returns an empty string on success, otherwise

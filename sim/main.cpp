@@ -2,6 +2,7 @@
 // its own.
 
 #include "SimCommandLine.h"
+#include "SimPlayer.h"
 
 #include <chrono>
 #include <csignal>
@@ -32,14 +33,9 @@ void PrintEvent(const std::string& line) {
 }
 
 void RunLines(TSimFleet& fleet, std::istream& in, const std::string& source) {
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        std::string output;
-        const std::string error = fleet.Execute(line, output);
-        Print(std::cout, output);
-        if (!error.empty())
-            Print(std::cerr, source + ":" + std::to_string(number) + ": " + error + "\n");
-    }
+    PlayCommands(
+        fleet, in, source, [](const std::string& text) { Print(std::cout, text); },
+        [](const std::string& text) { Print(std::cerr, text); });
 }
 
 // Runs the script file, then standard input; ends the program afterwards when asked to.

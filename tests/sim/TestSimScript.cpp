@@ -40,7 +40,9 @@ TEST_F(SimScript, MalformedCommandsChangeNothing) {
                              "fault none now",
                              "name 123456789012345678",
                              "state now",
-                             "drop it"}) {
+                             "drop it",
+                             "wait-station now",
+                             "loop again"}) {
         const std::string error = Device.Execute(line);
         EXPECT_FALSE(error.empty()) << line;
         EXPECT_EQ(error.find('\n'), std::string::npos) << line;
