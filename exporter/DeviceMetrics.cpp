@@ -84,6 +84,28 @@ std::array<double, 15> SettingValues(const TDeviceStatus& status) {
     return values;
 }
 
+// Sets a series to a value and counts the change in its family, if the value is new.
+void SetValue(TCountedFamily<Gauge>& family, Gauge& series, double value) {
+    if (series.Value() == value)
+        return;
+    series.Set(value);
+    ++family.Changes;
+}
+
+void Increment(TCountedFamily<Counter>& family, Counter& series, double amount = 1) {
+    series.Increment(amount);
+    ++family.Changes;
+}
+
+// Adds what a running total of the link grew by since it was last seen.
+void CountGrowth(TCountedFamily<Counter>& family, Counter& series, std::uint32_t total,
+                 std::uint32_t& seen) {
+    if (total <= seen)
+        return;
+    Increment(family, series, total - seen);
+    seen = total;
+}
+
 } // namespace
 
 TStateValues StateValues(const TDeviceStatus& s) {
@@ -148,6 +170,32 @@ TMetricFamilies::TMetricFamilies(prometheus::Registry& r)
       LinkReadErrors(
           CounterFamily(r, "link_read_errors", "Receive failures other than time-outs")) {}
 
+std::vector<TFamilySource> TMetricFamilies::Sources() const {
+    const auto source = [](const auto& family) {
+        return TFamilySource{&family.Series, &family.Changes};
+    };
+    return {source(Up),
+            source(DeviceInfo),
+            source(Connects),
+            source(Stops),
+            source(LastStopCode),
+            source(OutputInput),
+            source(AutoMode),
+            source(Changeovers),
+            source(CheckState),
+            source(OutputFailing),
+            source(PsuState),
+            source(PsuMonitored),
+            source(Temperature),
+            source(CheckErrors),
+            source(SettingEnabled),
+            source(SettingSeconds),
+            source(SettingDecibels),
+            source(CyclesPerSecond),
+            source(LinkTimeouts),
+            source(LinkReadErrors)};
+}
+
 TSeriesSet::~TSeriesSet() {
     for (const auto& remove : fRemovers)
         remove();
@@ -162,6 +210,7 @@ struct TDeviceMetrics::TStateSeries {
     Gauge* OutputFailing;
     std::array<Gauge*, 2> PsuState{};
     std::array<Gauge*, 2> PsuMonitored{};
+    std::array<TCountedFamily<Gauge>*, 15> SettingFamilies{};
     std::array<Gauge*, 15> Settings{};
     std::unique_ptr<TSeriesSet> TemperatureSet;
     Gauge* Temperature = nullptr;
@@ -178,10 +227,10 @@ struct TDeviceMetrics::TStateSeries {
                     {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", CHECK_NAMES[c]}});
             }
             for (int c = 0; c < 7; ++c) {
-                Set.Add(
-                       f.CheckErrors,
-                       {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", COUNTER_NAMES[c]}})
-                    .Increment(values.ErrorCounts[i][c]);
+                Counter& errors = Set.Add(
+                    f.CheckErrors,
+                    {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", COUNTER_NAMES[c]}});
+                Increment(f.CheckErrors, errors, values.ErrorCounts[i][c]);
             }
             const std::string unit = std::to_string(i + 1);
             PsuState[i] = &Set.Add(f.PsuState, {{"device", device}, {"unit", unit}});
@@ -197,22 +246,23 @@ struct TDeviceMetrics::TStateSeries {
             auto& family = series.Unit == TSettingUnit::Enabled   ? f.SettingEnabled
                            : series.Unit == TSettingUnit::Seconds ? f.SettingSeconds
                                                                   : f.SettingDecibels;
+            SettingFamilies[at] = &family;
             Settings[at] = &Set.Add(family, {{"device", device}, {"setting", series.Name}});
         }
     }
 
     void Update(TMetricFamilies& f, const std::string& device, const TStateValues& values) {
-        OutputInput->Set(values.OutputInput);
-        AutoMode->Set(values.AutoMode ? 1 : 0);
-        OutputFailing->Set(values.OutputCheckFailing ? 1 : 0);
+        SetValue(f.OutputInput, *OutputInput, values.OutputInput);
+        SetValue(f.AutoMode, *AutoMode, values.AutoMode ? 1 : 0);
+        SetValue(f.OutputFailing, *OutputFailing, values.OutputCheckFailing ? 1 : 0);
         for (int i = 0; i < 2; ++i) {
             for (int c = 0; c < 5; ++c)
-                Checks[i][c]->Set(values.Checks[i][c]);
-            PsuState[i]->Set(values.PsuState[i]);
-            PsuMonitored[i]->Set(values.PsuMonitored[i] ? 1 : 0);
+                SetValue(f.CheckState, *Checks[i][c], values.Checks[i][c]);
+            SetValue(f.PsuState, *PsuState[i], values.PsuState[i]);
+            SetValue(f.PsuMonitored, *PsuMonitored[i], values.PsuMonitored[i] ? 1 : 0);
         }
         for (std::size_t at = 0; at < Settings.size(); ++at)
-            Settings[at]->Set(values.Settings[at]);
+            SetValue(*SettingFamilies[at], *Settings[at], values.Settings[at]);
         UpdateTemperature(f, device, values.TemperatureCelsius);
     }
 
@@ -228,7 +278,7 @@ struct TDeviceMetrics::TStateSeries {
             TemperatureSet = std::make_unique<TSeriesSet>();
             Temperature = &TemperatureSet->Add(f.Temperature, {{"device", device}});
         }
-        Temperature->Set(*celsius);
+        SetValue(f.Temperature, *Temperature, *celsius);
     }
 };
 
@@ -245,85 +295,69 @@ TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device)
         fStops[at] = &fLinkSeries->Add(
             families.Stops, {{"device", fDevice}, {"reason", StopCodeName(STOP_CODES[at])}});
     }
-    ++fFamilies.Changes;
 }
 
-// Every change is counted after it was made (see TMetricFamilies::Changes).
 TDeviceMetrics::~TDeviceMetrics() {
     fInfo.reset();
     fState.reset();
     fLinkSeries.reset();
-    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::Connected() {
-    fUp.Set(1);
-    fConnects.Increment();
+    SetValue(fFamilies.Up, fUp, 1);
+    Increment(fFamilies.Connects, fConnects);
     fTimeoutsSeen = 0;
     fReadErrorsSeen = 0;
-    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::StateCurrent(const TDeviceStatus& status) {
     fState = std::make_unique<TStateSeries>(fFamilies, fDevice, StateValues(status));
     fName = PrintableDeviceText(status.DeviceName);
     AddInfo();
-    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::StateChanged(const TDeviceStatus& status) {
-    if (!fState)
-        return;
-    fState->Update(fFamilies, fDevice, StateValues(status));
-    ++fFamilies.Changes;
+    if (fState)
+        fState->Update(fFamilies, fDevice, StateValues(status));
 }
 
 void TDeviceMetrics::Changeover() {
-    fChangeovers.Increment();
-    ++fFamilies.Changes;
+    Increment(fFamilies.Changeovers, fChangeovers);
 }
 
 void TDeviceMetrics::Stopped(int code) {
-    fUp.Set(0);
-    fCycles.Set(0);
-    fLastStopCode.Set(code);
+    SetValue(fFamilies.Up, fUp, 0);
+    SetValue(fFamilies.CyclesPerSecond, fCycles, 0);
+    SetValue(fFamilies.LastStopCode, fLastStopCode, code);
     for (std::size_t at = 0; at < fStops.size(); ++at) {
         if (STOP_CODES[at] == code)
-            fStops[at]->Increment();
+            Increment(fFamilies.Stops, *fStops[at]);
     }
     fInfo.reset();
     fState.reset();
-    ++fFamilies.Changes;
 }
 
 // The link reports running totals of the connection; the counters keep adding over
 // connections.
-// A rate report that repeats the last rate changes nothing.
 void TDeviceMetrics::LinkStat(std::uint32_t value, int kind) {
-    if (kind == LINK_RATE && fCycles.Value() != value) {
-        fCycles.Set(value);
-    } else if (kind == LINK_TIMEOUTS && value > fTimeoutsSeen) {
-        fTimeouts.Increment(value - fTimeoutsSeen);
-        fTimeoutsSeen = value;
-    } else if (kind == LINK_READ_ERRORS && value > fReadErrorsSeen) {
-        fReadErrors.Increment(value - fReadErrorsSeen);
-        fReadErrorsSeen = value;
-    } else {
-        return;
-    }
-    ++fFamilies.Changes;
+    if (kind == LINK_RATE)
+        SetValue(fFamilies.CyclesPerSecond, fCycles, value);
+    else if (kind == LINK_TIMEOUTS)
+        CountGrowth(fFamilies.LinkTimeouts, fTimeouts, value, fTimeoutsSeen);
+    else if (kind == LINK_READ_ERRORS)
+        CountGrowth(fFamilies.LinkReadErrors, fReadErrors, value, fReadErrorsSeen);
 }
 
 void TDeviceMetrics::SetLabel(const std::string& label) {
     fLabel = label;
     if (fInfo)
         AddInfo();
-    ++fFamilies.Changes;
 }
 
 void TDeviceMetrics::AddInfo() {
     fInfo.reset();
     fInfo = std::make_unique<TSeriesSet>();
-    fInfo->Add(fFamilies.DeviceInfo, {{"device", fDevice}, {"name", fName}, {"label", fLabel}})
-        .Set(1);
+    Gauge& info =
+        fInfo->Add(fFamilies.DeviceInfo, {{"device", fDevice}, {"name", fName}, {"label", fLabel}});
+    SetValue(fFamilies.DeviceInfo, info, 1);
 }

@@ -42,36 +42,53 @@ TStateValues StateValues(const TDeviceStatus& status);
 // "write_failed", "read_failed", "timeout", or "other".
 std::string StopCodeName(int code);
 
+// A family and the count of its changes: a value set anew, a series added or removed.
+// Every change is counted after it was made, so a text of the family made after reading
+// the count shows at least every change counted up to it.
+template <typename T> struct TCountedFamily {
+    explicit TCountedFamily(prometheus::Family<T>& family) : Series(family) {}
+
+    prometheus::Family<T>& Series;
+    std::atomic<std::uint64_t> Changes{0};
+};
+
+// A family as the text of /metrics reads it.
+struct TFamilySource {
+    const prometheus::Collectable* Family;
+    const std::atomic<std::uint64_t>* Changes;
+};
+
 // Every family the exporter serves, registered in one registry.
 struct TMetricFamilies {
     explicit TMetricFamilies(prometheus::Registry& registry);
 
-    prometheus::Family<prometheus::Gauge>& Up;
-    prometheus::Family<prometheus::Gauge>& DeviceInfo;
-    prometheus::Family<prometheus::Counter>& Connects;
-    prometheus::Family<prometheus::Counter>& Stops;
-    prometheus::Family<prometheus::Gauge>& LastStopCode;
-    prometheus::Family<prometheus::Gauge>& OutputInput;
-    prometheus::Family<prometheus::Gauge>& AutoMode;
-    prometheus::Family<prometheus::Counter>& Changeovers;
-    prometheus::Family<prometheus::Gauge>& CheckState;
-    prometheus::Family<prometheus::Gauge>& OutputFailing;
-    prometheus::Family<prometheus::Gauge>& PsuState;
-    prometheus::Family<prometheus::Gauge>& PsuMonitored;
-    prometheus::Family<prometheus::Gauge>& Temperature;
-    prometheus::Family<prometheus::Counter>& CheckErrors;
-    prometheus::Family<prometheus::Gauge>& SettingEnabled;
-    prometheus::Family<prometheus::Gauge>& SettingSeconds;
-    prometheus::Family<prometheus::Gauge>& SettingDecibels;
-    prometheus::Family<prometheus::Gauge>& CyclesPerSecond;
-    prometheus::Family<prometheus::Counter>& LinkTimeouts;
-    prometheus::Family<prometheus::Counter>& LinkReadErrors;
-    // Counts every change of a value or of the set of series, each after the change: a
-    // text made after reading one count shows at least every change counted up to it.
-    std::atomic<std::uint64_t> Changes{0};
+    // Every family, in the order /metrics shows them.
+    std::vector<TFamilySource> Sources() const;
+
+    TCountedFamily<prometheus::Gauge> Up;
+    TCountedFamily<prometheus::Gauge> DeviceInfo;
+    TCountedFamily<prometheus::Counter> Connects;
+    TCountedFamily<prometheus::Counter> Stops;
+    TCountedFamily<prometheus::Gauge> LastStopCode;
+    TCountedFamily<prometheus::Gauge> OutputInput;
+    TCountedFamily<prometheus::Gauge> AutoMode;
+    TCountedFamily<prometheus::Counter> Changeovers;
+    TCountedFamily<prometheus::Gauge> CheckState;
+    TCountedFamily<prometheus::Gauge> OutputFailing;
+    TCountedFamily<prometheus::Gauge> PsuState;
+    TCountedFamily<prometheus::Gauge> PsuMonitored;
+    TCountedFamily<prometheus::Gauge> Temperature;
+    TCountedFamily<prometheus::Counter> CheckErrors;
+    TCountedFamily<prometheus::Gauge> SettingEnabled;
+    TCountedFamily<prometheus::Gauge> SettingSeconds;
+    TCountedFamily<prometheus::Gauge> SettingDecibels;
+    TCountedFamily<prometheus::Gauge> CyclesPerSecond;
+    TCountedFamily<prometheus::Counter> LinkTimeouts;
+    TCountedFamily<prometheus::Counter> LinkReadErrors;
 };
 
-// Series added for one device, removed together when the set goes.
+// Series added for one device, removed together when the set goes. Adding and removing
+// a series each count as a change of its family.
 class TSeriesSet {
 public:
     TSeriesSet() = default;
@@ -79,9 +96,13 @@ public:
     TSeriesSet& operator=(const TSeriesSet&) = delete;
     ~TSeriesSet();
 
-    template <typename T> T& Add(prometheus::Family<T>& family, const prometheus::Labels& labels) {
-        T& metric = family.Add(labels);
-        fRemovers.push_back([&family, &metric] { family.Remove(&metric); });
+    template <typename T> T& Add(TCountedFamily<T>& family, const prometheus::Labels& labels) {
+        T& metric = family.Series.Add(labels);
+        ++family.Changes;
+        fRemovers.push_back([&family, &metric] {
+            family.Series.Remove(&metric);
+            ++family.Changes;
+        });
         return metric;
     }
 

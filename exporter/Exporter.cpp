@@ -69,7 +69,7 @@ public:
             return EXIT_BAD_START;
         try {
             fServer =
-                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, fFamilies.Changes,
+                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, fFamilies.Sources(),
                                              QCoreApplication::applicationVersion().toStdString());
         } catch (const std::runtime_error& error) {
             std::fprintf(fErr, "control7710-exporter: %s\n", error.what());

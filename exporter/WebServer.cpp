@@ -1,5 +1,6 @@
 #include "WebServer.h"
 
+#include "MetricsText.h"
 #include "StatusPage.h"
 
 #include <CivetServer.h>
@@ -7,9 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <civetweb.h>
-#include <mutex>
 #include <netinet/in.h>
-#include <prometheus/text_serializer.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
@@ -54,41 +53,17 @@ void KnockOn(const std::string& host, int port) {
 
 } // namespace
 
-// Serves the text of the last scrape again while nothing has changed since: a quiet fleet
-// costs a copy, not a pass over every series.
 class TWebServer::TMetricsHandler : public CivetHandler {
 public:
-    TMetricsHandler(std::shared_ptr<prometheus::Registry> registry,
-                    const std::atomic<std::uint64_t>& changes)
-        : fRegistry(std::move(registry)), fChanges(changes) {}
+    explicit TMetricsHandler(const std::vector<TFamilySource>& families) : fText(families) {}
 
     bool handleGet(CivetServer*, mg_connection* connection) override {
-        Reply(connection, "text/plain; version=0.0.4; charset=utf-8", Text());
+        Reply(connection, "text/plain; version=0.0.4; charset=utf-8", fText.Text());
         return true;
     }
 
 private:
-    std::string Text() {
-        const std::uint64_t changes = fChanges.load();
-        {
-            const std::lock_guard lock(fLock);
-            if (fTextValid && fTextChanges == changes)
-                return fText;
-        }
-        std::string text = prometheus::TextSerializer().Serialize(fRegistry->Collect());
-        const std::lock_guard lock(fLock);
-        fText = text;
-        fTextChanges = changes;
-        fTextValid = true;
-        return text;
-    }
-
-    std::shared_ptr<prometheus::Registry> fRegistry;
-    const std::atomic<std::uint64_t>& fChanges;
-    std::mutex fLock;
-    std::string fText;
-    std::uint64_t fTextChanges = 0;
-    bool fTextValid = false;
+    TMetricsText fText;
 };
 
 class TWebServer::TPageHandler : public CivetHandler {
@@ -117,9 +92,9 @@ public:
 
 TWebServer::TWebServer(const std::string& listenAddress,
                        std::shared_ptr<prometheus::Registry> registry,
-                       const std::atomic<std::uint64_t>& changes, std::string version)
+                       const std::vector<TFamilySource>& families, std::string version)
     : fListenHost(KnockHost(listenAddress)), fRegistry(registry),
-      fMetrics(std::make_unique<TMetricsHandler>(registry, changes)),
+      fMetrics(std::make_unique<TMetricsHandler>(families)),
       fPage(std::make_unique<TPageHandler>(registry, std::move(version))),
       fHealth(std::make_unique<THealthHandler>()) {
     const std::vector<std::string> options{"listening_ports", listenAddress, "num_threads",

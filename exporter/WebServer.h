@@ -4,8 +4,8 @@
 // on: /metrics in the text exposition format by prometheus-cpp's serializer, / a page
 // of the devices, /-/healthy. Every endpoint only reads.
 
-#include <atomic>
-#include <cstdint>
+#include "DeviceMetrics.h"
+
 #include <memory>
 #include <prometheus/registry.h>
 #include <string>
@@ -15,11 +15,10 @@ class CivetServer;
 class TWebServer {
 public:
     // Listens on "HOST:PORT" (port 0: one the system picks) with a few threads of its
-    // own. changes counts every change of the registry's series (the text of /metrics is
-    // made again only after it moved). Throws std::runtime_error with a one-line reason
-    // when it cannot listen.
+    // own. /metrics shows the given families, the page every device in the registry.
+    // Throws std::runtime_error with a one-line reason when it cannot listen.
     TWebServer(const std::string& listenAddress, std::shared_ptr<prometheus::Registry> registry,
-               const std::atomic<std::uint64_t>& changes, std::string version);
+               const std::vector<TFamilySource>& families, std::string version);
     ~TWebServer();
     TWebServer(const TWebServer&) = delete;
     TWebServer& operator=(const TWebServer&) = delete;

@@ -1,11 +1,15 @@
-// From the link's status record and events to the exporter's series, and the front page
-// made from them.
+// From the link's status record and events to the exporter's series, and the text of
+// /metrics and the front page made from them.
 
 #include "DeviceMetrics.h"
+#include "MetricsText.h"
 #include "StatusPage.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <optional>
+#include <prometheus/text_serializer.h>
+#include <set>
 
 namespace {
 
@@ -28,6 +32,27 @@ std::optional<double> Value(prometheus::Registry& registry, const std::string& n
         }
     }
     return std::nullopt;
+}
+
+using TNames = std::set<std::string>;
+
+std::string FamilyName(const prometheus::Collectable& family) {
+    if (const auto* gauges = dynamic_cast<const prometheus::Family<prometheus::Gauge>*>(&family))
+        return gauges->GetName();
+    return dynamic_cast<const prometheus::Family<prometheus::Counter>&>(family).GetName();
+}
+
+// An exposition's families, each from its HELP line to the next, in sorted order.
+std::vector<std::string> FamilyTexts(const std::string& text) {
+    std::vector<std::string> families;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t next = text.find("\n# HELP ", at);
+        next = next == std::string::npos ? text.size() : next + 1;
+        families.push_back(text.substr(at, next - at));
+        at = next;
+    }
+    std::sort(families.begin(), families.end());
+    return families;
 }
 
 std::size_t SeriesCount(prometheus::Registry& registry) {
@@ -139,6 +164,20 @@ protected:
         labels.emplace("device", "127.0.1.7");
         return Value(fRegistry, "control7710_" + name, labels);
     }
+
+    // The families whose change count moved since the last call, without the prefix.
+    TNames Moved() {
+        TNames moved;
+        for (const TFamilySource& source : fFamilies.Sources()) {
+            const std::uint64_t changes = source.Changes->load();
+            if (changes != fSeen[source.Changes])
+                moved.insert(FamilyName(*source.Family).substr(std::strlen("control7710_")));
+            fSeen[source.Changes] = changes;
+        }
+        return moved;
+    }
+
+    std::map<const std::atomic<std::uint64_t>*, std::uint64_t> fSeen;
 };
 
 TEST_F(DeviceMetricsTest, LinkSeriesExistFromTheStartStateSeriesOnlyWhileCurrent) {
@@ -247,40 +286,96 @@ TEST_F(DeviceMetricsTest, EveryLabelNamesItsDeviceAndNothingStaysBehind) {
     EXPECT_EQ(SeriesCount(fRegistry), families);
 }
 
-// The served text is made again only when this count moved.
-TEST_F(DeviceMetricsTest, EveryChangeIsCountedAReportOfTheSameRateIsNot) {
+// A family's served text is made again only after its count moved: every change must
+// move the count of its own family, and nothing else any count.
+TEST_F(DeviceMetricsTest, EachChangeIsCountedInItsOwnFamilyOnly) {
     auto metrics = std::make_unique<TDeviceMetrics>(fFamilies, "127.0.1.7");
-    std::uint64_t seen = fFamilies.Changes;
-    const auto moved = [&] {
-        const bool result = fFamilies.Changes != seen;
-        seen = fFamilies.Changes;
-        return result;
-    };
-    EXPECT_GT(seen, 0u);
+    EXPECT_EQ(Moved(),
+              (TNames{"up", "connects_total", "stops_total", "last_stop_code", "changeovers_total",
+                      "link_cycles_per_second", "link_timeouts_total", "link_read_errors_total"}));
     metrics->LinkStat(10, LINK_RATE);
-    EXPECT_TRUE(moved());
+    EXPECT_EQ(Moved(), (TNames{"link_cycles_per_second"}));
     metrics->LinkStat(10, LINK_RATE);
     metrics->LinkStat(0, LINK_READ_WARNING);
     metrics->LinkStat(0, LINK_TIMEOUTS);
-    EXPECT_FALSE(moved());
+    EXPECT_EQ(Moved(), (TNames{}));
     metrics->LinkStat(1, LINK_TIMEOUTS);
-    EXPECT_TRUE(moved());
+    EXPECT_EQ(Moved(), (TNames{"link_timeouts_total"}));
     metrics->Connected();
-    EXPECT_TRUE(moved());
-    metrics->StateChanged(SimulatorLikeStatus()); // no state series yet
-    EXPECT_FALSE(moved());
-    metrics->StateCurrent(SimulatorLikeStatus());
-    EXPECT_TRUE(moved());
-    metrics->StateChanged(SimulatorLikeStatus());
-    EXPECT_TRUE(moved());
+    EXPECT_EQ(Moved(), (TNames{"up", "connects_total"}));
+    TDeviceStatus s = SimulatorLikeStatus();
+    metrics->StateChanged(s); // no state series yet
+    EXPECT_EQ(Moved(), (TNames{}));
+    metrics->StateCurrent(s);
+    const TNames state = Moved();
+    EXPECT_EQ(state.count("device_info"), 1u);
+    EXPECT_EQ(state.count("check_errors_total"), 1u);
+    EXPECT_EQ(state.count("temperature_celsius"), 1u);
+    EXPECT_EQ(state.count("up"), 0u);
+    metrics->StateChanged(s);
+    EXPECT_EQ(Moved(), (TNames{})) << "the same status changes nothing";
+    s.Temperature = 40;
+    metrics->StateChanged(s);
+    EXPECT_EQ(Moved(), (TNames{"temperature_celsius"}));
+    s.VideoSync[0] = STATE_ERROR;
+    s.RecoveryTime = 60;
+    metrics->StateChanged(s);
+    EXPECT_EQ(Moved(), (TNames{"check_state", "check_on_output_failing", "setting_time_seconds"}));
     metrics->Changeover();
-    EXPECT_TRUE(moved());
+    EXPECT_EQ(Moved(), (TNames{"changeovers_total"}));
     metrics->SetLabel("x");
-    EXPECT_TRUE(moved());
+    EXPECT_EQ(Moved(), (TNames{"device_info"}));
     metrics->Stopped(STOP_TIMEOUT);
-    EXPECT_TRUE(moved());
+    TNames stopped = state;
+    stopped.insert({"up", "stops_total", "last_stop_code", "link_cycles_per_second"});
+    EXPECT_EQ(Moved(), stopped);
     metrics.reset();
-    EXPECT_TRUE(moved());
+    EXPECT_EQ(Moved(),
+              (TNames{"up", "connects_total", "stops_total", "last_stop_code", "changeovers_total",
+                      "link_cycles_per_second", "link_timeouts_total", "link_read_errors_total"}));
+}
+
+TEST_F(DeviceMetricsTest, MetricsTextIsTheWholeRegistryAsOneExposition) {
+    TMetricsText text(fFamilies.Sources());
+    const auto whole = [this] {
+        return FamilyTexts(prometheus::TextSerializer().Serialize(fRegistry.Collect()));
+    };
+    auto second = std::make_unique<TDeviceMetrics>(fFamilies, "127.0.1.8");
+    TDeviceMetrics first(fFamilies, "127.0.1.7");
+    first.Connected();
+    first.StateCurrent(SimulatorLikeStatus());
+    first.SetLabel("studio 7");
+    second->Stopped(STOP_CONNECT_FAILED);
+    EXPECT_EQ(FamilyTexts(text.Text()), whole());
+    TDeviceStatus s = SimulatorLikeStatus();
+    s.TempValid = false;
+    first.StateChanged(s);
+    second.reset();
+    EXPECT_EQ(FamilyTexts(text.Text()), whole()) << "a family gone and a device gone";
+}
+
+// A series set past its family's count stays as the last text showed it: proof that
+// the text of an unchanged family is reused, not made again.
+TEST_F(DeviceMetricsTest, MetricsTextMakesOnlyTheChangedFamiliesAgain) {
+    TMetricsText text(fFamilies.Sources());
+    TDeviceMetrics metrics(fFamilies, "127.0.1.7");
+    TDeviceStatus s = SimulatorLikeStatus();
+    metrics.Connected();
+    metrics.StateCurrent(s);
+    const std::string syncA = "control7710_check_state{check=\"sync\",device=\"127.0.1.7\","
+                              "input=\"A\"} ";
+    EXPECT_NE(text.Text().find(syncA + "1\n"), std::string::npos);
+    fFamilies.CheckState.Series.Add({{"device", "127.0.1.7"}, {"input", "A"}, {"check", "sync"}})
+        .Set(STATE_NA);
+    s.Temperature = 40;
+    metrics.StateChanged(s);
+    const std::string changed = text.Text();
+    EXPECT_NE(changed.find("control7710_temperature_celsius{device=\"127.0.1.7\"} 40\n"),
+              std::string::npos);
+    EXPECT_NE(changed.find(syncA + "1\n"), std::string::npos);
+    s.VideoSync[0] = STATE_ERROR;
+    metrics.StateChanged(s);
+    EXPECT_NE(text.Text().find(syncA + "2\n"), std::string::npos);
 }
 
 TEST_F(DeviceMetricsTest, DeviceNamesAreEscapedInTheInfoLabel) {

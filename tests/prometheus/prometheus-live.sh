@@ -3,8 +3,9 @@
 # them, and a real Prometheus server scraping the exporter every second with the shipped
 # alert rules, configured from the shipped example. Changes made in the simulator must show
 # in Prometheus's query API, and the matching alerts must fire for the right device only.
+# After the changes, the exporter's text must still pass promtool as one exposition.
 #
-#   prometheus-live.sh SIMULATOR EXPORTER PROMETHEUS EXAMPLE_CONFIG RULES
+#   prometheus-live.sh SIMULATOR EXPORTER PROMETHEUS EXAMPLE_CONFIG RULES PROMTOOL
 #
 # Every process started here is stopped on the way out, whatever the outcome.
 set -eu
@@ -14,6 +15,7 @@ EXPORTER=$2
 PROMETHEUS=$3
 EXAMPLE_CONFIG=$4
 RULES=$5
+PROMTOOL=$6
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/control7710-prometheus.XXXXXX")
 PIDS=()
@@ -166,4 +168,10 @@ query_is "count(ALERTS{alertstate=\"firing\",device=\"$FIRST\"})" 1 ||
     fail "$FIRST has alerts that belong to others"
 query_is "count(ALERTS{alertname=\"Control7710Changeover\",alertstate=\"firing\"})" 1 ||
     fail "the changeover alert fired for more than one device"
+
+# The text is made family by family, each kept until its family changes: after the changes
+# above it must still be one exposition, every family once, and pass promtool's lint.
+curl -sf "http://127.0.0.1:$EXPORTER_PORT/metrics" -o "$WORK/metrics.txt" ||
+    fail "no scrape of the exporter"
+"$PROMTOOL" check metrics <"$WORK/metrics.txt" || fail "promtool rejects the exporter's text"
 echo "PASS"
