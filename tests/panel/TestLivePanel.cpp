@@ -357,9 +357,10 @@ TEST_F(LivePanel, LampsAndModeButtonsTellTheirStateInWordsToo) {
     EXPECT_EQ(tip("BtnAuto"), "MANUAL");
     EXPECT_EQ(tip("ShapeSyncA"), "OK");
     EXPECT_EQ(tip("ShapeTemp"), "OK");
-    for (const auto& [state, word] : {std::pair{"error", "ERROR"}, {"na", "NA"}, {"off", "OFF"}}) {
-        Run(std::string("check B motion ") + state);
-        EXPECT_TRUE(PumpUntil([&] { return tip("ShapeMotionB") == word; }, 2s)) << word;
+    for (const auto& step : {std::pair{"error", "ERROR"}, {"na", "NA"}, {"off", "OFF"}}) {
+        Run(std::string("check B motion ") + step.first);
+        const QString word = step.second;
+        EXPECT_TRUE(PumpUntil([&] { return tip("ShapeMotionB") == word; }, 2s)) << step.second;
     }
     Run("mode auto");
     EXPECT_TRUE(PumpUntil([&] { return tip("BtnAuto") == "AUTO"; }, 2s));
