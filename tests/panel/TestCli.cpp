@@ -19,6 +19,20 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// How soon watch must end once told to. A sanitizer's own work at exit (the leak check
+// above all) comes on top, and is not the program's.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr auto END_BOUND = 3s;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr auto END_BOUND = 3s;
+#else
+constexpr auto END_BOUND = 1s;
+#endif
+#else
+constexpr auto END_BOUND = 1s;
+#endif
+
 // A simulated device on a port of its own on loopback.
 class Device {
 public:
@@ -219,7 +233,7 @@ TEST(CliStalledOutput, SignalsEndWatchWithinASecondWhateverItsOutputDoes) {
         ::kill(watch.Pid(), signal);
         const auto sent = std::chrono::steady_clock::now();
         const TCliResult result = watch.Finish(10s);
-        EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, END_BOUND);
         EXPECT_EQ(result.Status, 74) << "output was lost: " << result.Err;
         EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
         EXPECT_NE(result.Err.find("not written: standard output was not read"), std::string::npos)
@@ -232,7 +246,7 @@ TEST(CliStalledOutput, TheTimeLimitEndsWatchWithinASecondWhateverItsOutputDoes) 
     Flicker flicker(device.Sim());
     TCliProcess watch({"watch", "127.0.0.1", "--port", device.Port(), "--seconds", "2"}, true);
     const TCliResult result = watch.Finish(10s);
-    EXPECT_LT(result.Took, 3s);
+    EXPECT_LT(result.Took, 2s + END_BOUND);
     EXPECT_EQ(result.Status, 74) << result.Err;
     EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
 }
