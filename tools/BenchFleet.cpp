@@ -1,6 +1,7 @@
 #include "BenchFleet.h"
 
 #include "BenchReport.h"
+#include "UnitFile.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -37,16 +38,6 @@ constexpr double GOAL_CPU_PERCENT = 25;
 constexpr double GOAL_RSS_MB = 150;
 constexpr double GOAL_LATENCY_P99_MS = 250;
 constexpr double GOAL_SCRAPE_MS = 50;
-
-// The folder this program was started from; the simulator and the exporter lie beside it.
-std::string OwnFolder() {
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        throw TBenchError("cannot find the program's own folder");
-    const std::string self(path, static_cast<std::size_t>(length));
-    return self.substr(0, self.rfind('/'));
-}
 
 // A program started by the benchmark, its output going to a file, its standard input
 // (when asked for) a pipe. Ended with SIGTERM when destroyed.
@@ -432,7 +423,8 @@ std::vector<int> DefaultFleetSizes() {
 }
 
 void BenchFleet(const std::vector<int>& sizes, TBenchReport& report) {
-    const std::string folder = OwnFolder();
+    // The simulator and the exporter lie beside the benchmark.
+    const std::string& folder = ProgramFolder();
     const TWorkFolder work;
     const double baseRssMb = BaseRssMb(folder);
     report.Figure("fleet_base_rss",
