@@ -151,12 +151,7 @@ public:
     bool TellEveryStop = false;
 
     int Run() {
-        auto previous = fLink.OnStop;
-        fLink.OnStop = [this, previous](TSwObject* sender, int code) {
-            if (previous)
-                previous(sender, code);
-            Stopped(code);
-        };
+        fLink.OnStop.Listen([this](TSwObject*, int code) { Stopped(code); });
         std::signal(SIGINT, [](int) { interrupted = true; });
         std::signal(SIGTERM, [](int) { interrupted = true; });
         QTimer watch;
@@ -204,21 +199,17 @@ int RunEvents(const TCliOptions& options, TLineOutput& out) {
     TSwObject& link = session.Link();
     WireEventPrinter(
         link, [&out](const std::string& line) { out.Put(line); }, FormOf(options));
-    auto printCounters = link.OnCounters;
-    link.OnCounters = [&link, &options, printCounters](TSwObject* sender) {
-        printCounters(sender);
-        PostCommand(link, options);
-    };
+    link.OnCounters.Listen([&link, &options](TSwObject*) { PostCommand(link, options); });
     return session.Run();
 }
 
 int RunReport(const TCliOptions& options, TLineOutput& out) {
     TSession session(options, out);
     TSwObject& link = session.Link();
-    link.OnCounters = [&](TSwObject*) {
+    link.OnCounters.Listen([&](TSwObject*) {
         PrintReport(link, FormOf(options), out);
         session.Finish(0);
-    };
+    });
     return session.Run();
 }
 
@@ -228,11 +219,11 @@ int RunWatch(const TCliOptions& options, TLineOutput& out) {
     TSwObject& link = session.Link();
     const TOutputForm form = FormOf(options);
     WireChangeLines(link, [&out, form](const std::string& line) { PrintChange(line, form, out); });
-    link.OnCounters = [&](TSwObject*) { PrintReport(link, form, out); };
-    link.OnLinkStat = [&out, form](TSwObject*, std::uint32_t, int kind) {
+    link.OnCounters.Listen([&](TSwObject*) { PrintReport(link, form, out); });
+    link.OnLinkStat.Listen([&out, form](TSwObject*, std::uint32_t, int kind) {
         if (kind == LINK_READ_WARNING)
             PrintChange("!!! connection read malfunction", form, out);
-    };
+    });
     return session.Run();
 }
 
@@ -304,18 +295,18 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
         if (result)
             conclude();
     });
-    link.OnStop = [&failure](TSwObject* sender, int code) {
+    link.OnStop.Listen([&failure](TSwObject* sender, int code) {
         if (StopIsFailure(code))
             failure = StopReason(code, sender->LastError());
-    };
-    link.OnCounters = [&](TSwObject*) { result = EvaluateDevice(link, options.Limits); };
-    link.OnLinkStat = [&](TSwObject*, std::uint32_t value, int kind) {
+    });
+    link.OnCounters.Listen([&](TSwObject*) { result = EvaluateDevice(link, options.Limits); });
+    link.OnLinkStat.Listen([&](TSwObject*, std::uint32_t value, int kind) {
         if (kind != LINK_RATE)
             return;
         rate = value;
         if (result)
             conclude();
-    };
+    });
     session.Run();
     if (result)
         return deadline.Settle(out, "", result->Status);
@@ -334,7 +325,7 @@ int RunSettings(const TCliOptions& options, TLineOutput& out) {
         if (BuildSettingsBlock(SettingsFromStatus(link.Status())) == sent)
             session.Finish(0);
     });
-    link.OnCounters = [&](TSwObject*) {
+    link.OnCounters.Listen([&](TSwObject*) {
         TSettingsValues values = SettingsFromStatus(link.Status());
         ApplySettingArgs(options.Settings, values);
         sent = BuildSettingsBlock(values);
@@ -345,7 +336,7 @@ int RunSettings(const TCliOptions& options, TLineOutput& out) {
             Complain("The device did not report the settings sent");
             session.Finish(EXIT_STOPPED);
         });
-    };
+    });
     return session.Run();
 }
 
