@@ -98,8 +98,8 @@ struct TDeviceStatus {
     int AudioLevelRightCount[2] = {};
 };
 
-// The listeners of one event, called in the order they were added. A listener stays as
-// long as the slot; none may be added to a slot while that slot is firing.
+// The listeners of one event, called in the order they were added. A listener stays until
+// the slot is emptied (slot = {}); none may be added to a slot while that slot is firing.
 template <typename TListener> class TListeners {
 public:
     void Listen(TListener listener) { fListeners.push_back(std::move(listener)); }
