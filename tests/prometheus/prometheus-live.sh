@@ -102,9 +102,10 @@ simulate() {
     echo "$1" >&4
 }
 
-# ---- The exporter, polling every 100 ms.
+# ---- The exporter, polling every 100 ms; the second device has a label.
 EXPORTER_PORT=$(free_port)
-"$EXPORTER" --web.listen-address "127.0.0.1:$EXPORTER_PORT" --interval 100 "${DEVICES[@]}" \
+"$EXPORTER" --web.listen-address "127.0.0.1:$EXPORTER_PORT" --interval 100 \
+    "${DEVICES[0]}" "${DEVICES[1]}=Studio 2" "${DEVICES[2]}" \
     >"$WORK/exporter.log" 2>&1 &
 EXPORTER_PID=$!
 PIDS+=($EXPORTER_PID)
@@ -147,6 +148,9 @@ wait_until 10 query_is "control7710_output_input{device=\"$SECOND\"}" 2 ||
     fail "the changeover of $SECOND did not reach Prometheus"
 wait_until 15 firing Control7710Changeover "$SECOND" ||
     fail "no changeover alert for $SECOND"
+curl -sf "http://127.0.0.1:$PROMETHEUS_PORT/api/v1/alerts" |
+    grep -qF "\"summary\":\"Changeover switch $SECOND (Studio 2) changed over\"" ||
+    fail "the changeover alert does not name $SECOND by its label"
 echo "changeover of $SECOND seen and alerted"
 
 # Forced to input A and held there, then A fails: the output carries a failing input.
