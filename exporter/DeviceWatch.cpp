@@ -41,8 +41,7 @@ TSwObject::TInputSlot TSwObject::*const INPUT_SLOTS[] = {
 TDeviceWatch::TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
                            std::chrono::milliseconds cyclePeriod)
     : fTarget(target), fKey(DeviceKey(target)), fLog(std::move(log)), fCyclePeriod(cyclePeriod),
-      fMetrics(families, fKey), fBackoff(RandomShare()) {
-    fMetrics.SetLabel(target.Label);
+      fMetrics(families, fKey, target.Label), fBackoff(RandomShare()) {
     fRetry.setSingleShot(true);
     QObject::connect(&fRetry, &QTimer::timeout, [this] { Start(); });
     Wire();
@@ -75,9 +74,11 @@ void TDeviceWatch::SetLabel(const std::string& label) {
 }
 
 void TDeviceWatch::Wire() {
-    fLink.OnOutput.Listen([this](TSwObject*) {
+    // The state record's mode is taken in before its output, so the mode seen here is the
+    // one the device reported with the new output: a select command leaves it in MANUAL.
+    fLink.OnOutput.Listen([this](TSwObject* link) {
         if (!fFirstPass)
-            fMetrics.Changeover();
+            fMetrics.Changeover(link->AutoMode());
     });
     WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
     WireStateEvents();
