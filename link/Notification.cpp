@@ -22,6 +22,10 @@ extern "C" void __tsan_release(void* address);
 TSwNotification::TSwNotification(int message, std::int32_t param, std::int32_t value)
     : QEvent(Type()), Message(message), Param(param), Value(value) {}
 
+TSwNotification::TSwNotification(const TLinkNotice& notice)
+    : QEvent(Type()), Message(notice.Message), Param(notice.Param), Value(notice.Value),
+      Payload(notice.Payload) {}
+
 QEvent::Type TSwNotification::Type() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;

@@ -7,6 +7,7 @@
 
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
+#include "LinkMachine.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,31 +23,7 @@
 class QObject;
 class TSwNotification;
 
-// Stop codes.
-constexpr int STOP_BY_REQUEST = 0;
-constexpr int STOP_CONNECT_FAILED = 1000;
-constexpr int STOP_WRITE_FAILED = 1001;
-constexpr int STOP_READ_FAILED = 1002;
-constexpr int STOP_TIMEOUT = 1003;
-
-// Link statistics kinds.
-constexpr int LINK_RATE = 1;
-constexpr int LINK_TIMEOUTS = 2;
-constexpr int LINK_READ_WARNING = 3;
-constexpr int LINK_READ_ERRORS = 6;
-
-// The station's time limit of the connect and of every send and receive.
-constexpr std::uint32_t LINK_TIMEOUT_MS = 3000;
 constexpr int DEVICE_PORT = 10001;
-
-// The times a link waits. The defaults are the station's, and every program keeps them;
-// shorter ones let a test reach a time-out sooner.
-struct TLinkTiming {
-    // The connect, and every send and receive.
-    std::chrono::milliseconds Timeout{LINK_TIMEOUT_MS};
-    // Between a poll that failed and its next attempt.
-    std::chrono::milliseconds RetryPause{100};
-};
 
 // Check and power supply states.
 constexpr int STATE_OFF = 0;
