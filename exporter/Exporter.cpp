@@ -2,12 +2,14 @@
 
 #include "DeviceMetrics.h"
 #include "Fleet.h"
+#include "Relay.h"
 #include "WebServer.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <sys/signalfd.h>
 #include <thread>
@@ -61,7 +63,8 @@ class TExporter::TState {
 public:
     TState(TExporterOptions options, std::FILE* out, std::FILE* err)
         : fOptions(std::move(options)), fOut(out), fErr(err),
-          fRegistry(std::make_shared<prometheus::Registry>()), fFamilies(*fRegistry) {}
+          fRegistry(std::make_shared<prometheus::Registry>()), fFamilies(*fRegistry),
+          fRelayFamilies(*fRegistry) {}
 
     int Run() {
         std::vector<TTarget> targets;
@@ -69,8 +72,10 @@ public:
             return EXIT_BAD_START;
         try {
             fServer =
-                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, fFamilies.Sources(),
+                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, Sources(),
                                              QCoreApplication::applicationVersion().toStdString());
+            fRelay = std::make_unique<TRelay>(fOptions.Relay, fRelayFamilies,
+                                              [this](TLogEvent event) { Log(event); });
         } catch (const std::runtime_error& error) {
             std::fprintf(fErr, "control7710-exporter: %s\n", error.what());
             return EXIT_BAD_START;
@@ -80,7 +85,7 @@ public:
         QObject::connect(&notifier, &QSocketNotifier::activated,
                          [this, &signalFile] { TakeSignals(signalFile); });
         fFleet = std::make_unique<TFleet>(
-            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval);
+            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval, fRelay.get());
         Note("start", "Listening",
              {{"address", ListenText(*fServer)}, {"devices", std::to_string(targets.size())}});
         fFleet->Apply(targets);
@@ -90,11 +95,26 @@ public:
     }
 
 private:
-    // The command line's targets and the file's; false when the file cannot be read.
+    // Every family /metrics shows: the devices' own, then the relays'.
+    std::vector<TFamilySource> Sources() const {
+        std::vector<TFamilySource> sources = fFamilies.Sources();
+        const std::vector<TFamilySource> relay = fRelayFamilies.Sources();
+        sources.insert(sources.end(), relay.begin(), relay.end());
+        return sources;
+    }
+
+    // The command line's targets and the file's, each device once, with the relay ports
+    // the options give them; false when the file cannot be read.
     bool ReadTargets(std::vector<TTarget>& targets, bool starting) {
         targets = fOptions.Targets;
-        if (fOptions.TargetsFile.empty())
-            return true;
+        if (!fOptions.TargetsFile.empty() && !AddFileTargets(targets, starting))
+            return false;
+        targets = UniqueTargets(targets);
+        AssignRelayPorts(targets, fOptions.Relay);
+        return true;
+    }
+
+    bool AddFileTargets(std::vector<TTarget>& targets, bool starting) {
         std::string error;
         const auto list = ReadTargetsFile(fOptions.TargetsFile, error);
         if (!list) {
@@ -154,8 +174,10 @@ private:
         Log({QDateTime::currentDateTime(), "", event, message, std::move(fields)});
     }
 
+    // Any thread: the relay logs from its own.
     void Log(const TLogEvent& event) {
         const std::string line = FormatLogLine(event, fOptions.LogFormat) + "\n";
+        const std::lock_guard lock(fLogLock);
         std::fwrite(line.data(), 1, line.size(), fOut);
         std::fflush(fOut);
     }
@@ -165,7 +187,11 @@ private:
     std::FILE* fErr;
     std::shared_ptr<prometheus::Registry> fRegistry;
     TMetricFamilies fFamilies;
+    TRelayFamilies fRelayFamilies;
+    std::mutex fLogLock;
     std::unique_ptr<TWebServer> fServer;
+    // Before the fleet: the devices stop being relayed before the relay goes.
+    std::unique_ptr<TRelay> fRelay;
     std::unique_ptr<TFleet> fFleet;
     bool fStopping = false;
 };

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
 bool ParseNumber(const std::string& text, int low, int high, int& value) {
     if (text.empty() || text.size() > 6 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -11,6 +9,8 @@ bool ParseNumber(const std::string& text, int low, int high, int& value) {
     value = std::stoi(text);
     return value >= low && value <= high;
 }
+
+namespace {
 
 // "--name=value" or "--name value"; false when the value is missing.
 bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
@@ -43,6 +43,8 @@ std::string ApplyOption(const std::string& name, const std::string& value,
         options.Interval = std::chrono::milliseconds(ms);
         return "";
     }
+    if (IsRelayOption(name))
+        return ApplyRelayOption(name, value, options.Relay);
     if (value == "text" || value == "json") {
         options.LogFormat = value == "json" ? TLogFormat::Json : TLogFormat::Text;
         return "";
@@ -50,8 +52,9 @@ std::string ApplyOption(const std::string& name, const std::string& value,
     return "--log-format takes text or json";
 }
 
-const char* const VALUE_OPTIONS[] = {"--web.listen-address", "--targets", "--interval",
-                                     "--log-format"};
+const char* const VALUE_OPTIONS[] = {
+    "--web.listen-address",   "--targets",         "--interval",          "--log-format",
+    "--relay.listen-address", "--relay.base-port", "--relay.allow-write", "--relay.max-clients"};
 
 // The option an argument names, "--name" or "--name=value"; empty when none.
 std::string OptionName(const std::string& arg) {

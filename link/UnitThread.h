@@ -7,6 +7,7 @@
 
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
+#include "LinkTap.h"
 
 #include <atomic>
 #include <chrono>
@@ -108,6 +109,9 @@ public:
     // the next begins. 0, the default, lets cycles follow each other at once. Takes
     // effect at the next Connect.
     void SetMinCyclePeriod(std::chrono::milliseconds period);
+    // Hands the worker's replies and command ends to tap as well (see LinkTap.h); null,
+    // the default, for none. Takes effect at the next Connect.
+    void SetTap(std::shared_ptr<TLinkTap> tap);
     // Stops the worker and returns once it has ended.
     void Disconnect();
     bool IsRunning() const;
@@ -225,6 +229,7 @@ private:
     std::int32_t fPort = DEVICE_PORT;
     std::atomic<std::int32_t> fLastError{0};
     std::chrono::milliseconds fMinCyclePeriod{0};
+    std::shared_ptr<TLinkTap> fTap;
     // The worker waits here between cycles that are shorter than fMinCyclePeriod.
     std::mutex fWakeLock;
     std::condition_variable fWake;

@@ -1,5 +1,7 @@
 #include "SimScript.h"
 
+#include "FrameScan.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -387,16 +389,6 @@ std::string InputText(const TSimState& state, int input) {
 }
 
 } // namespace
-
-std::string HexText(const TSimBytes& bytes) {
-    std::string text;
-    char digits[4];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", byte);
-        text += std::string(text.empty() ? "" : " ") + digits;
-    }
-    return text;
-}
 
 std::vector<std::string> SplitWords(const std::string& line) {
     std::istringstream in(line);
