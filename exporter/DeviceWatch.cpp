@@ -41,8 +41,7 @@ TSwObject::TInputEvent TSwObject::*const INPUT_SLOTS[] = {
 TDeviceWatch::TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
                            std::chrono::milliseconds cyclePeriod, TRelay* relay)
     : fTarget(target), fKey(DeviceKey(target)), fLog(std::move(log)), fCyclePeriod(cyclePeriod),
-      fMetrics(families, fKey), fBackoff(RandomShare()) {
-    fMetrics.SetLabel(target.Label);
+      fMetrics(families, fKey, target.Label), fBackoff(RandomShare()) {
     if (relay != nullptr) {
         fRelay = std::make_unique<TRelayAttachment>(*relay, fKey, fLink);
         fRelay->Serve(target.Relay);
@@ -87,10 +86,12 @@ void TDeviceWatch::SetRelay(const std::optional<TRelayEndpoint>& endpoint) {
 void TDeviceWatch::Wire() {
     WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
     WireStateEvents();
+    // The state record's mode is taken in before its output, so the mode seen here is the
+    // one the device reported with the new output: a select command leaves it in MANUAL.
     auto outputLine = fLink.OnOutput;
     fLink.OnOutput = [this, outputLine](TSwObject* link) {
         if (!fFirstPass)
-            fMetrics.Changeover();
+            fMetrics.Changeover(link->AutoMode());
         outputLine(link);
     };
     fLink.OnConnected = [this](TSwObject*, bool) {
