@@ -110,8 +110,8 @@ std::string ExporterHelp() {
     return R"(Usage: control7710-exporter [OPTIONS] [ADDRESS[:PORT][=NAME]]...
 
 Watches 7710/12 changeover switches with the station's own link, one connection per
-device, and serves what they report to Prometheus. Read-only: nothing is ever sent to a
-device that would change it.
+device, and serves what they report to Prometheus. Read-only unless a relay lets clients
+write: nothing else is ever sent to a device that would change it.
 
 Devices come from the command line and from the targets file; a device listed twice is
 watched once. Port 10001 unless given.
@@ -120,16 +120,35 @@ Options:
   --web.listen-address HOST:PORT
                      where to serve /metrics, / (a page of the devices) and /-/healthy
                      (default 127.0.0.1:9710; port 0 lets the system pick one)
-  --targets FILE     one device a line: ADDRESS[:PORT] [LABEL]; '#' starts a comment
-                     line. A bad line is reported with its file and line number and
-                     skipped. SIGHUP reads the file again: devices still listed stay
-                     connected, removed ones are disconnected, new ones connect.
+  --targets FILE     one device a line: ADDRESS[:PORT] [relay=[ADDRESS:]PORT] [LABEL];
+                     '#' starts a comment line. A bad line is reported with its file
+                     and line number and skipped. SIGHUP reads the file again: devices
+                     still listed stay connected, removed ones are disconnected, new
+                     ones connect.
   --interval MS      shortest poll cycle per device, 10 to 10000 (default 100)
   --log-format text|json
                      the log on standard output: one line per change the station's
                      journal would write, per connect, stop and reload (default text)
+  --relay.base-port N
+                     relays device k (in the order listed) on port N+k-1, unless its
+                     targets line gives relay=; 0 lets the system pick each port
+  --relay.listen-address ADDRESS
+                     the IPv4 address relays listen on (default 127.0.0.1)
+  --relay.allow-write CIDR[,CIDR...]
+                     clients that may write through a relay, e.g. 10.1.2.0/24 (default
+                     none: read-only; a write from any other client closes it)
+  --relay.max-clients N
+                     clients per relay, 1 to 10000 (default 32); more are refused
   --help             show this text
   --version          show the version
+
+A relay speaks the device's own protocol, so the station and the CLI work through it
+while the exporter keeps the device's one connection. It listens only while the device
+is up and answers reads from the latest poll while that is at most 500 ms old (keep
+--interval well below). Writes go to the device one at a time and are acknowledged once
+the device took them and their group was read again; each is logged with its client,
+command and result. A client idle for 10 s is closed. The relay does not authenticate:
+the listen address and --relay.allow-write are its controls.
 
 A link that stops by itself is connected again after 1 s, then after waits doubling up
 to 60 s, with jitter; a connection that lasted 60 s starts the waits over.

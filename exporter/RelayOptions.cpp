@@ -4,7 +4,6 @@
 #include "UnitProc.h"
 
 #include <algorithm>
-#include <sstream>
 
 namespace {
 
@@ -60,16 +59,14 @@ std::string ApplyRelayOption(const std::string& name, const std::string& value,
 
 std::string ParseAddressRanges(const std::string& text, std::vector<TAddressRange>& ranges) {
     ranges.clear();
-    std::istringstream items(text);
-    std::string item;
-    while (std::getline(items, item, ',')) {
-        TAddressRange range;
-        const std::string error = ParseRange(item, range);
+    for (std::size_t from = 0; from <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string error = ParseRange(text.substr(from, comma - from), ranges.emplace_back());
         if (!error.empty())
             return error;
-        ranges.push_back(range);
+        from = comma + 1;
     }
-    return ranges.empty() ? ParseRange(text, ranges.emplace_back()) : "";
+    return "";
 }
 
 bool InRanges(const std::vector<TAddressRange>& ranges, std::uint32_t address) {

@@ -63,6 +63,8 @@ constexpr TSwitchFault SWITCH_FAULTS[] = {
     {"extra-byte", &TSimFaults::ExtraByte, "replies with one payload byte too many"},
     {"wrong-group", &TSimFaults::WrongGroup, "answers each read with the reply of the next group"},
     {"no-ack", &TSimFaults::NoAck, "carries out writes without acknowledging them"},
+    {"wrong-ack", &TSimFaults::WrongAck,
+     "carries out writes but answers them with a wrong acknowledgement"},
     {"refuse", &TSimFaults::Refuse, "stops listening, so connections are refused"},
 };
 
