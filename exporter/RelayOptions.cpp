@@ -61,7 +61,8 @@ std::string ParseAddressRanges(const std::string& text, std::vector<TAddressRang
     ranges.clear();
     for (std::size_t from = 0; from <= text.size();) {
         const std::size_t comma = std::min(text.find(',', from), text.size());
-        const std::string error = ParseRange(text.substr(from, comma - from), ranges.emplace_back());
+        const std::string error =
+            ParseRange(text.substr(from, comma - from), ranges.emplace_back());
         if (!error.empty())
             return error;
         from = comma + 1;

@@ -25,8 +25,8 @@ int ListeningPort(const std::string& line) {
 } // namespace
 
 TRelayRig::TRelayRig(const std::vector<std::string>& exporterArgs) : fDevice(StartedDevice()) {
-    std::vector<std::string> args{"--web.listen-address", "127.0.0.1:0", "--relay.base-port",
-                                  "0", Key()};
+    std::vector<std::string> args{"--web.listen-address", "127.0.0.1:0", "--relay.base-port", "0",
+                                  Key()};
     args.insert(args.end(), exporterArgs.begin(), exporterArgs.end());
     fExporter = std::make_unique<TExporterProcess>(args);
     if (fExporter->WaitListening() == 0)

@@ -62,8 +62,10 @@ std::vector<std::string> Probe(int port) {
     std::vector<std::string> answers;
     for (const std::string& read : READS)
         answers.push_back(Ask(client, read));
-    for (const auto& [write, read] : {std::pair{SELECT_B, READ_STATE}, {SELECT_A, READ_STATE},
-                                      {AUTO, READ_STATE}, {"01 03 80 05 02 01 01", READS[3]},
+    for (const auto& [write, read] : {std::pair{SELECT_B, READ_STATE},
+                                      {SELECT_A, READ_STATE},
+                                      {AUTO, READ_STATE},
+                                      {"01 03 80 05 02 01 01", READS[3]},
                                       {SETTINGS_WRITE, READS[2]}}) {
         answers.push_back(Ask(client, write));
         answers.push_back(Ask(client, read));
@@ -95,12 +97,12 @@ std::vector<std::string> Probe(int port) {
 class TLinkClient {
 public:
     explicit TLinkClient(int port) {
-        Link.OnCounters = [this](TSwObject*) { Ready = true; };
-        Link.OnAutoMode = [this](TSwObject* link) { Modes.push_back(link->AutoMode()); };
-        Link.OnStop = [this](TSwObject*, int code) { StopCode = code; };
-        Link.OnLinkStat = [this](TSwObject*, std::uint32_t, int kind) {
+        Link.OnCounters.Listen([this](TSwObject*) { Ready = true; });
+        Link.OnAutoMode.Listen([this](TSwObject* link) { Modes.push_back(link->AutoMode()); });
+        Link.OnStop.Listen([this](TSwObject*, int code) { StopCode = code; });
+        Link.OnLinkStat.Listen([this](TSwObject*, std::uint32_t, int kind) {
             Timeouts += kind == LINK_TIMEOUTS ? 1 : 0;
-        };
+        });
         Link.Connect("127.0.0.1", port);
     }
 
@@ -163,8 +165,7 @@ void RaiseDescriptorLimit() {
     setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-double Metric(TRelayRig& rig, const std::string& name,
-              std::map<std::string, std::string> labels) {
+double Metric(TRelayRig& rig, const std::string& name, std::map<std::string, std::string> labels) {
     labels["device"] = rig.Key();
     return Sample(rig.Exporter().Metrics(), name, labels).value_or(-1);
 }
@@ -186,8 +187,7 @@ TEST(Relay, AnswersLikeTheDeviceItself) {
     EXPECT_EQ(expected.back().rfind(READS[0] + " -> FF FF", 0), 0u) << expected.back();
     const auto writes = rig.LogLines({"Write acknowledged: ", "command="}, 5);
     ASSERT_EQ(writes.size(), 5u);
-    EXPECT_NE(writes[4].find("changes=\"level on->off, sync-time 1.9->2.5 s\""),
-              std::string::npos)
+    EXPECT_NE(writes[4].find("changes=\"level on->off, sync-time 1.9->2.5 s\""), std::string::npos)
         << writes[4];
     EXPECT_EQ(rig.LogLines({"Request left unanswered", "reason=unknown_request"}, 2).size(), 2u);
     EXPECT_EQ(rig.LogLines({"Request left unanswered", "reason=broken_frame"}).size(), 1u);
@@ -265,7 +265,8 @@ TEST(Relay, FollowsTheDeviceDownAndUpAndTakesAtMost32Clients) {
     std::vector<std::unique_ptr<TSimClient>> clients;
     for (int i = 0; i < 32; ++i)
         clients.push_back(std::make_unique<TSimClient>(rig.RelayPort()));
-    ASSERT_TRUE(rig.Exporter().WaitSample("control7710_relay_clients", {{"device", rig.Key()}}, 32));
+    ASSERT_TRUE(
+        rig.Exporter().WaitSample("control7710_relay_clients", {{"device", rig.Key()}}, 32));
     TSimClient extra(rig.RelayPort());
     EXPECT_TRUE(extra.Ask(READ_STATE).empty());
     EXPECT_EQ(rig.LogLines({"Relay client refused", "reason=max_clients"}).size(), 1u);
