@@ -35,6 +35,7 @@ constexpr auto SWEEP_PERIOD = 1s;
 constexpr auto WRITE_SWEEP_PERIOD = 10ms;
 // Unanswered requests logged per client; the rest are counted.
 constexpr int LOGGED_UNANSWERED = 10;
+constexpr auto REFUSAL_LOG_PERIOD = 1s;
 
 // A write's result: its label in metrics and logs, and its words in the log's message.
 struct TWriteResult {
@@ -105,6 +106,9 @@ struct TPort {
     int PickedPort = 0;
     // A failure to listen is logged once per device connection.
     bool ListenFailed = false;
+    // Clients turned away: the time of the last one logged, and those since.
+    TRelayClock::time_point LastRefusal{};
+    int RefusalsNotLogged = 0;
     // The device connection served, 0 while the device is down.
     std::uint64_t Connection = 0;
     std::map<std::uint64_t, std::unique_ptr<TRelayClient>> Clients;
@@ -390,9 +394,7 @@ private:
         const std::string client = PeerText(peer);
         if (port.Clients.size() >= static_cast<std::size_t>(fOptions.MaxClients)) {
             close(socket);
-            port.Metrics.Refused("max_clients");
-            Log(port, "relay_refused", "Relay client refused",
-                {{"client", client}, {"reason", "max_clients"}});
+            RefuseClient(port, client, now);
             return;
         }
         int on = 1;
@@ -406,6 +408,21 @@ private:
         port.Metrics.SetClients(port.Clients.size());
         Log(port, "relay_client", "Relay client connected",
             {{"client", client}, {"writes", mayWrite ? "allowed" : "refused"}});
+    }
+
+    // One line a second at most, however fast clients come: the others are counted in it.
+    void RefuseClient(TPort& port, const std::string& client, TRelayClock::time_point now) {
+        port.Metrics.Refused("max_clients");
+        if (now - port.LastRefusal < REFUSAL_LOG_PERIOD) {
+            ++port.RefusalsNotLogged;
+            return;
+        }
+        TFields fields{{"client", client}, {"reason", "max_clients"}};
+        if (port.RefusalsNotLogged > 0)
+            fields.emplace_back("refused_since_last_line", std::to_string(port.RefusalsNotLogged));
+        port.LastRefusal = now;
+        port.RefusalsNotLogged = 0;
+        Log(port, "relay_refused", "Relay client refused", std::move(fields));
     }
 
     void Close(TPort& port, std::uint64_t id, const std::string& reason) {

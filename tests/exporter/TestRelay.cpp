@@ -242,6 +242,25 @@ TEST(Relay, StationsMonitorsAndWritersShareOneDevice) {
     EXPECT_EQ(Metric(rig, "control7710_relay_writes_total", {{"command", "auto"}}), 20);
     EXPECT_EQ(Metric(rig, "control7710_relay_writes_total", {{"command", "select"}}), 21);
     EXPECT_EQ(Metric(rig, "control7710_relay_clients", {}), 5);
+    const double age = Metric(rig, "control7710_relay_data_age_seconds", {});
+    EXPECT_TRUE(age >= 0 && age <= 0.5) << age;
+}
+
+TEST(Relay, AWriteNotDoneInTimeIsNotAcknowledgedAndItsResendIsTheSameWrite) {
+    TRelayRig rig({"--relay.allow-write", "127.0.0.1"});
+    ASSERT_TRUE(rig.Ready());
+    ASSERT_EQ(rig.Run("fault no-ack"), "");
+    TSimClient writer(rig.RelayPort());
+    EXPECT_TRUE(writer.Ask(SELECT_B, 2700).empty());
+    EXPECT_EQ(writer.Error, SOCK_ERR_TIMEOUT);
+    // The exporter's link sends the write again after its own time-out; now it is answered.
+    ASSERT_EQ(rig.Run("fault none"), "");
+    EXPECT_EQ(writer.Ask(SELECT_B, 2000), STATE_ACK);
+    PumpFor(300ms);
+    const auto writes = rig.LogLines({"Write ", "command="});
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(Field(writes[0], "result"), "acknowledged");
+    EXPECT_GE(std::stoi(Field(writes[0], "latency_ms")), 2700);
 }
 
 TEST(Relay, AReadOnlyRelayClosesAWriter) {
