@@ -211,11 +211,14 @@ TEST_F(ExporterRunTest, SighupReadsTheTargetsAgainAndKeepsTheDevicesStillListed)
     WriteTargets({1, 2});
     {
         std::ofstream file("targets", std::ios::app);
-        file << "300.1.1.1\n";
+        file << "300.1.1.1\x1b[2J\n";
     }
     exporter->Signal(SIGHUP);
     EXPECT_NE(exporter->WaitLog("\"Targets reloaded\" kept=1 added=1 removed=1"), 0u);
-    EXPECT_NE(exporter->WaitLog("\"Line skipped\" file=targets line=4"), 0u);
+    // The line's control characters are escaped, not sent to the terminal.
+    EXPECT_NE(exporter->WaitLog("\"Line skipped\" file=targets line=4 error=\"invalid IP "
+                                "address \\\"300.1.1.1\\u001b[2J\\\"\""),
+              0u);
     EXPECT_TRUE(WaitUp(*exporter, 2));
     EXPECT_TRUE(exporter->WaitSample("control7710_up", {{"device", Key(0)}}, std::nullopt));
     EXPECT_TRUE(fDevices[0]->WaitStation(false, 3s));
