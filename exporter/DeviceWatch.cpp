@@ -34,8 +34,7 @@ TSwObject::TInputEvent TSwObject::*const INPUT_SLOTS[] = {
 TDeviceWatch::TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
                            std::chrono::milliseconds cyclePeriod)
     : fTarget(target), fKey(DeviceKey(target)), fLog(std::move(log)), fCyclePeriod(cyclePeriod),
-      fMetrics(families, fKey), fBackoff(RandomShare()) {
-    fMetrics.SetLabel(target.Label);
+      fMetrics(families, fKey, target.Label), fBackoff(RandomShare()) {
     fRetry.setSingleShot(true);
     QObject::connect(&fRetry, &QTimer::timeout, [this] { Start(); });
     Wire();
@@ -71,10 +70,12 @@ void TDeviceWatch::Wire() {
     WireChangeLines(fLink,
                     [this](const std::string& line) { Log(TLogLevel::Info, "change", line); });
     WireStateEvents();
+    // The state record's mode is taken in before its output, so the mode seen here is the
+    // one the device reported with the new output: a select command leaves it in MANUAL.
     auto outputLine = fLink.OnOutput;
     fLink.OnOutput = [this, outputLine](TSwObject* link) {
         if (!fFirstPass)
-            fMetrics.Changeover();
+            fMetrics.Changeover(link->AutoMode());
         outputLine(link);
     };
     fLink.OnConnected = [this](TSwObject*, bool) {
