@@ -15,7 +15,9 @@ struct TExporterOptions {
     // Empty when no targets file is given.
     std::string TargetsFile;
     std::chrono::milliseconds Interval{100};
-    TLogFormat LogFormat = TLogFormat::Text;
+    TLogFormat LogFormat = TLogFormat::Logfmt;
+    // Lines below this level are not written.
+    TLogLevel LogLevel = TLogLevel::Info;
     std::vector<TTarget> Targets;
     TRelayOptions Relay;
     bool Help = false;
@@ -32,7 +34,8 @@ bool ParseNumber(const std::string& text, int low, int high, int& value);
 // an empty string.
 std::string ParseExporterOptions(const std::vector<std::string>& args, TExporterOptions& options);
 
-// Checks "HOST:PORT" for the listen address; the reason when it is not one.
+// Checks "HOST:PORT", ":PORT" (every interface) or "[IPV6]:PORT" for the listen
+// address; the reason when it is none of them.
 std::string CheckListenAddress(const std::string& text);
 
 std::string ExporterHelp();

@@ -25,7 +25,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using TFields = std::vector<std::pair<std::string, std::string>>;
+using TFields = TLogFields;
 
 constexpr std::uint64_t WAKE_ID = 0;
 constexpr int EVENT_BATCH = 256;
@@ -41,12 +41,13 @@ constexpr auto REFUSAL_LOG_PERIOD = 1s;
 struct TWriteResult {
     const char* Label;
     const char* Words;
+    TLogLevel Level;
 };
 
-constexpr TWriteResult ACKNOWLEDGED{"acknowledged", "acknowledged"};
-constexpr TWriteResult REFUSED{"refused", "refused"};
-constexpr TWriteResult FAILED{"failed", "failed"};
-constexpr TWriteResult NOT_ALLOWED{"not_allowed", "not allowed"};
+constexpr TWriteResult ACKNOWLEDGED{"acknowledged", "acknowledged", TLogLevel::Info};
+constexpr TWriteResult REFUSED{"refused", "refused", TLogLevel::Warn};
+constexpr TWriteResult FAILED{"failed", "failed", TLogLevel::Warn};
+constexpr TWriteResult NOT_ALLOWED{"not_allowed", "not allowed", TLogLevel::Warn};
 
 TWriteResult ResultOf(TCommandEnd end) {
     switch (end) {
@@ -80,7 +81,7 @@ void AddCommandFields(const TRelayWrite& write, TFields& fields) {
     if (command.Code == CMD_SELECT_INPUT)
         fields.emplace_back("input", command.Argument == INPUT_B ? "B" : "A");
     else if (command.Code == CMD_POWER_MONITORING)
-        fields.emplace_back("mask", std::to_string(command.Argument));
+        fields.emplace_back("mask", command.Argument);
     else if (command.Code == CMD_WRITE_SETTINGS)
         fields.emplace_back("changes", write.Changes);
 }
@@ -345,7 +346,7 @@ private:
         const int wanted = port.Endpoint.Port != 0 ? port.Endpoint.Port : port.PickedPort;
         if (!ListenOn(address, wanted, SOMAXCONN, port.Listener)) {
             if (!std::exchange(port.ListenFailed, true)) {
-                Log(port, "relay_error", "Relay cannot listen",
+                Log(port, TLogLevel::Error, "relay_error", "Relay cannot listen",
                     {{"address", address + ":" + std::to_string(wanted)},
                      {"error", strerror(errno)}});
             }
@@ -355,7 +356,7 @@ private:
         port.ListenerId = ++fLastId;
         fEntries[port.ListenerId] = TEntry{&port, nullptr, EPOLLIN};
         Watch(port.ListenerId, port.Listener, EPOLLIN);
-        Log(port, "relay_listen", "Relay listening",
+        Log(port, TLogLevel::Info, "relay_listen", "Relay listening",
             {{"address", address + ":" + std::to_string(port.PickedPort)}});
     }
 
@@ -386,7 +387,8 @@ private:
     // Out of descriptors: the listener closes, and the sweep opens it again.
     void PauseListening(TPort& port) {
         port.Metrics.Refused("no_descriptors");
-        Log(port, "relay_error", "Relay stops listening for a while", {{"error", strerror(errno)}});
+        Log(port, TLogLevel::Error, "relay_error", "Relay stops listening for a while",
+            {{"error", strerror(errno)}});
         CloseListener(port);
     }
 
@@ -406,7 +408,7 @@ private:
         fEntries[id] = TEntry{&port, added.get(), EPOLLIN};
         Watch(id, socket, EPOLLIN);
         port.Metrics.SetClients(port.Clients.size());
-        Log(port, "relay_client", "Relay client connected",
+        Log(port, TLogLevel::Info, "relay_client", "Relay client connected",
             {{"client", client}, {"writes", mayWrite ? "allowed" : "refused"}});
     }
 
@@ -419,10 +421,10 @@ private:
         }
         TFields fields{{"client", client}, {"reason", "max_clients"}};
         if (port.RefusalsNotLogged > 0)
-            fields.emplace_back("refused_since_last_line", std::to_string(port.RefusalsNotLogged));
+            fields.emplace_back("refused_since_last_line", port.RefusalsNotLogged);
         port.LastRefusal = now;
         port.RefusalsNotLogged = 0;
-        Log(port, "relay_refused", "Relay client refused", std::move(fields));
+        Log(port, TLogLevel::Warn, "relay_refused", "Relay client refused", std::move(fields));
     }
 
     void Close(TPort& port, std::uint64_t id, const std::string& reason) {
@@ -432,11 +434,11 @@ private:
         const TRelayClient& client = *found->second;
         TFields fields{{"client", client.Peer()}, {"reason", reason}};
         if (client.Unlogged > 0)
-            fields.emplace_back("unanswered_not_logged", std::to_string(client.Unlogged));
+            fields.emplace_back("unanswered_not_logged", client.Unlogged);
         Unwatch(id, client.Socket());
         port.Clients.erase(found);
         port.Metrics.SetClients(port.Clients.size());
-        Log(port, "relay_client", "Relay client closed", std::move(fields));
+        Log(port, TLogLevel::Info, "relay_client", "Relay client closed", std::move(fields));
     }
 
     void CloseClients(TPort& port, const std::string& reason) {
@@ -532,7 +534,7 @@ private:
         TFields fields{{"client", client.Peer()}, {"reason", reason}};
         if (!payload.empty())
             fields.emplace_back("payload", payload);
-        Log(port, "relay_request", "Request left unanswered", std::move(fields));
+        Log(port, TLogLevel::Warn, "relay_request", "Request left unanswered", std::move(fields));
     }
 
     // Answers the client's requests in order, as far as their answers are known.
@@ -622,10 +624,9 @@ private:
         TFields fields{{"client", write.Client}, {"command", CommandName(write.Command.Code)}};
         AddCommandFields(write, fields);
         fields.emplace_back("result", result.Label);
-        fields.emplace_back(
-            "latency_ms",
-            std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(latency).count()));
-        Log(port, "relay_write",
+        fields.emplace_back("latency_ms",
+                            std::chrono::duration_cast<std::chrono::milliseconds>(latency).count());
+        Log(port, result.Level, "relay_write",
             std::string("Write ") + result.Words + ": " + CommandText(write.Command),
             std::move(fields));
     }
@@ -650,9 +651,9 @@ private:
         }
     }
 
-    void Log(const TPort& port, const std::string& event, const std::string& message,
-             TFields fields) const {
-        fLog({QDateTime::currentDateTime(), port.Device, event, message, std::move(fields)});
+    void Log(const TPort& port, TLogLevel level, const std::string& event,
+             const std::string& message, TFields fields) const {
+        fLog({QDateTime::currentDateTime(), level, port.Device, event, message, std::move(fields)});
     }
 
     const TRelayOptions fOptions;
