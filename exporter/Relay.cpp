@@ -206,11 +206,10 @@ private:
             AnswerAll(port, now);
     }
 
+    // Milliseconds until the next sweep is due.
     int Timeout() const {
-        if (fTicketsWaiting)
-            return static_cast<int>(WRITE_SWEEP_PERIOD.count());
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(fNextSweep - TRelayClock::now());
+        const auto next = fTicketsWaiting ? std::min(fNextSweep, fNextWriteSweep) : fNextSweep;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - TRelayClock::now());
         return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1000));
     }
 
@@ -345,10 +344,11 @@ private:
             port.Endpoint.Address.empty() ? fOptions.ListenAddress : port.Endpoint.Address;
         const int wanted = port.Endpoint.Port != 0 ? port.Endpoint.Port : port.PickedPort;
         if (!ListenOn(address, wanted, SOMAXCONN, port.Listener)) {
+            const int error = errno;
             if (!std::exchange(port.ListenFailed, true)) {
                 Log(port, TLogLevel::Error, "relay_error", "Relay cannot listen",
                     {{"address", address + ":" + std::to_string(wanted)},
-                     {"error", strerror(errno)}});
+                     {"error", strerror(error)}});
             }
             return;
         }
@@ -375,20 +375,21 @@ private:
             socklen_t size = sizeof peer;
             const TSocket socket = accept4(port.Listener, reinterpret_cast<sockaddr*>(&peer), &size,
                                            SOCK_NONBLOCK | SOCK_CLOEXEC);
+            const int error = errno;
             if (socket != INVALID_SOCKET)
                 Admit(port, socket, peer, now);
-            else if (errno == EMFILE || errno == ENFILE)
-                PauseListening(port);
-            else if (errno != ECONNABORTED && errno != EINTR)
+            else if (error == EMFILE || error == ENFILE)
+                PauseListening(port, error);
+            else if (error != ECONNABORTED && error != EINTR)
                 return;
         }
     }
 
     // Out of descriptors: the listener closes, and the sweep opens it again.
-    void PauseListening(TPort& port) {
+    void PauseListening(TPort& port, int error) {
         port.Metrics.Refused("no_descriptors");
         Log(port, TLogLevel::Error, "relay_error", "Relay stops listening for a while",
-            {{"error", strerror(errno)}});
+            {{"error", strerror(error)}});
         CloseListener(port);
     }
 
@@ -409,7 +410,7 @@ private:
         Watch(id, socket, EPOLLIN);
         port.Metrics.SetClients(port.Clients.size());
         Log(port, TLogLevel::Info, "relay_client", "Relay client connected",
-            {{"client", client}, {"writes", mayWrite ? "allowed" : "refused"}});
+            {{"client", client}, {"writes", mayWrite ? "allowed" : "not_allowed"}});
     }
 
     // One line a second at most, however fast clients come: the others are counted in it.
@@ -637,10 +638,11 @@ private:
     // clients and listeners that could not open once a second.
     void Sweep(TRelayClock::time_point now) {
         const bool full = now >= fNextSweep;
-        if (!full && !fTicketsWaiting)
+        if (!full && !(fTicketsWaiting && now >= fNextWriteSweep))
             return;
         if (full)
             fNextSweep = now + SWEEP_PERIOD;
+        fNextWriteSweep = now + WRITE_SWEEP_PERIOD;
         fTicketsWaiting = false;
         for (auto& [device, port] : fPorts) {
             if (full)
@@ -676,6 +678,7 @@ private:
     std::uint64_t fLastId = WAKE_ID;
     bool fTicketsWaiting = false;
     TRelayClock::time_point fNextSweep = TRelayClock::now() + SWEEP_PERIOD;
+    TRelayClock::time_point fNextWriteSweep = TRelayClock::now();
 };
 
 TRelay::TRelay(const TRelayOptions& options, TRelayFamilies& families, TRelayLog log)
