@@ -18,9 +18,8 @@ std::uint32_t Tick(TLinkTime time) {
 
 } // namespace
 
-TLinkMachine::TLinkMachine(TCommandQueue& commands, TWrittenFlags written,
-                           const TLinkTiming& timing, std::chrono::milliseconds minCyclePeriod)
-    : fCommands(commands), fWritten(written), fTiming(timing), fMinCyclePeriod(minCyclePeriod) {}
+TLinkMachine::TLinkMachine(TCommandQueue& commands, TWrittenFlags written, TLinkSetup setup)
+    : fCommands(commands), fWritten(written), fSetup(std::move(setup)) {}
 
 // ---- Inputs ----------------------------------------------------------------------
 
@@ -32,7 +31,7 @@ TLinkStep TLinkMachine::Start() {
     fPhase = TPhase::Connecting;
     TLinkStep step;
     step.Action = TLinkAction::Connect;
-    step.Limit = fTiming.Timeout;
+    step.Limit = fSetup.Timing.Timeout;
     return Act(step);
 }
 
@@ -135,6 +134,8 @@ bool TLinkMachine::TakeCommand() {
     if (command.Code == CMD_POWER_MONITORING)
         fWritten.Power = true;
     fFirstPost = fWrite.Group;
+    fOpenCommand = command;
+    fAwaitedGroup = 0;
     return true;
 }
 
@@ -169,8 +170,13 @@ TLinkStep TLinkMachine::SendPoll() {
 TLinkStep TLinkMachine::WriteReplied(const std::uint8_t* reply, int length, TLinkTime now) {
     if (fStopRequested)
         return Close();
-    if (!AcceptWriteReply(fWrite, reply, length))
+    if (!AcceptWriteReply(fWrite, reply, length)) {
+        EndCommand(TCommandEnd::Refused, reply, length);
         return GiveUp(STOP_READ_FAILED, SOCK_ERR_BAD_FRAME);
+    }
+    // The command is done once its group has been read again.
+    std::copy_n(reply, ACK_SIZE, fAck.begin());
+    fAwaitedGroup = fWrite.Group;
     return StartPoll(now);
 }
 
@@ -180,6 +186,10 @@ TLinkStep TLinkMachine::PollReplied(const std::uint8_t* reply, int length, TLink
     if (!AcceptPollReply(fGroup, reply, length))
         return GiveUp(STOP_READ_FAILED, SOCK_ERR_BAD_FRAME);
     std::copy_n(reply + HEADER_SIZE, GroupSpec(fGroup).PayloadLength, fCurrent[fGroup - 1].begin());
+    if (fSetup.Tap)
+        fSetup.Tap->GroupRead(fGroup, reply, length);
+    if (fAwaitedGroup == fGroup)
+        EndCommand(TCommandEnd::Done, fAck.data(), ACK_SIZE);
     return Pause(TPhase::ReplyPause, now, SHORT_PAUSE);
 }
 
@@ -205,18 +215,26 @@ TLinkStep TLinkMachine::PollFailed(int error, TLinkTime now) {
         if (++fFailures >= MAX_ATTEMPTS)
             return GiveUp(STOP_READ_FAILED, error);
     }
-    return Pause(TPhase::RetryPause, now, fTiming.RetryPause);
+    return Pause(TPhase::RetryPause, now, fSetup.Timing.RetryPause);
+}
+
+// Tells the tap how the open command ended, if a command is open.
+void TLinkMachine::EndCommand(TCommandEnd end, const std::uint8_t* reply, int length) {
+    if (fSetup.Tap && fOpenCommand)
+        fSetup.Tap->CommandEnded(*fOpenCommand, end, reply, length);
+    fOpenCommand.reset();
+    fAwaitedGroup = 0;
 }
 
 TLinkStep TLinkMachine::EndCycle(TLinkTime now) {
     Notify();
     ReportRate(now);
-    if (fMinCyclePeriod.count() <= 0)
+    if (fSetup.MinCyclePeriod.count() <= 0)
         return BeginCycle(now);
     fPhase = TPhase::CycleWait;
     TLinkStep step;
     step.Action = TLinkAction::Wait;
-    step.Until = fCycleStart + fMinCyclePeriod;
+    step.Until = fCycleStart + fSetup.MinCyclePeriod;
     return Act(step);
 }
 
@@ -291,7 +309,7 @@ TLinkStep TLinkMachine::Exchange(TPhase phase, std::span<const std::uint8_t> req
     fPhase = phase;
     TLinkStep step;
     step.Action = TLinkAction::Exchange;
-    step.Limit = fTiming.Timeout;
+    step.Limit = fSetup.Timing.Timeout;
     step.Request = request;
     return Act(step);
 }
@@ -313,6 +331,9 @@ TLinkStep TLinkMachine::GiveUp(int stopCode, int error) {
 
 TLinkStep TLinkMachine::Close() {
     fPhase = TPhase::Ended;
+    EndCommand(TCommandEnd::Failed, nullptr, 0);
+    if (fSetup.Tap)
+        fSetup.Tap->LinkEnded(fStopCode);
     TLinkStep step;
     step.Action = TLinkAction::Close;
     step.Notice = {WM_SW_STOPPED, fStopCode};

@@ -16,11 +16,14 @@
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
 #include "LinkNotice.h"
+#include "LinkTap.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 
 // Stop codes.
@@ -46,6 +49,16 @@ struct TLinkTiming {
     std::chrono::milliseconds Timeout{LINK_TIMEOUT_MS};
     // Between a poll that failed and its next attempt.
     std::chrono::milliseconds RetryPause{100};
+};
+
+// How a link runs, fixed for each connection.
+struct TLinkSetup {
+    TLinkTiming Timing;
+    // The shortest time one poll cycle may take; a faster cycle waits out the rest. 0 lets
+    // cycles follow each other at once.
+    std::chrono::milliseconds MinCyclePeriod{0};
+    // Called with every reply and command end as the machine takes them; null for none.
+    std::shared_ptr<TLinkTap> Tap;
 };
 
 using TLinkClock = std::chrono::steady_clock;
@@ -88,9 +101,8 @@ struct TWrittenFlags {
 class TLinkMachine {
 public:
     // commands is where the window thread queues writes; the machine takes one per cycle
-    // from the second cycle on. A minCyclePeriod above 0 holds each cycle to that length.
-    TLinkMachine(TCommandQueue& commands, TWrittenFlags written, const TLinkTiming& timing,
-                 std::chrono::milliseconds minCyclePeriod);
+    // from the second cycle on.
+    TLinkMachine(TCommandQueue& commands, TWrittenFlags written, TLinkSetup setup);
 
     TLinkStep Start();
     TLinkStep Connected(TLinkTime now);
@@ -134,6 +146,7 @@ private:
     TLinkStep PollReplied(const std::uint8_t* reply, int length, TLinkTime now);
     TLinkStep WriteFailed(int error);
     TLinkStep PollFailed(int error, TLinkTime now);
+    void EndCommand(TCommandEnd end, const std::uint8_t* reply, int length);
     TLinkStep EndCycle(TLinkTime now);
     void Notify();
     void FindChanges();
@@ -150,8 +163,7 @@ private:
 
     TCommandQueue& fCommands;
     TWrittenFlags fWritten;
-    const TLinkTiming fTiming;
-    const std::chrono::milliseconds fMinCyclePeriod;
+    const TLinkSetup fSetup;
 
     TPhase fPhase = TPhase::Idle;
     bool fStopRequested = false;
@@ -169,6 +181,11 @@ private:
     int fFirstPost = GROUP_IDENTITY;
     TLinkTime fCycleStart{};
     TWriteRequest fWrite;
+    // The command taken last, until the tap has been told how it ended; once acknowledged,
+    // fAwaitedGroup is the group whose next reading completes it (0 before).
+    std::optional<TCommand> fOpenCommand;
+    int fAwaitedGroup = 0;
+    std::array<std::uint8_t, ACK_SIZE> fAck{};
     // Attempts of the exchange in progress that timed out or failed otherwise.
     int fTimeouts = 0;
     int fFailures = 0;

@@ -70,11 +70,9 @@ std::uint32_t Milliseconds(std::chrono::milliseconds span) {
 // blocking calls of the socket layer, and feeds the outcome back.
 class TSwObject::TWorker {
 public:
-    TWorker(TSwObject& link, QObject* target, std::chrono::milliseconds minCyclePeriod,
-            const TLinkTiming& timing)
+    TWorker(TSwObject& link, QObject* target, TLinkSetup setup)
         : fLink(link), fTarget(target),
-          fMachine(link.fCommands, {link.SettingsWritten, link.PowerWritten}, timing,
-                   minCyclePeriod) {}
+          fMachine(link.fCommands, {link.SettingsWritten, link.PowerWritten}, std::move(setup)) {}
 
     void Run() {
         // The pauses of a cycle are 1 ms; the default timer slack would add to each.
@@ -183,19 +181,22 @@ void TSwObject::Connect(const std::string& address, std::int32_t port) {
     fStop = false;
     fCommands.Clear();
     fRunning = true;
-    fThread =
-        std::thread([this, target = fTarget.get(), period = fMinCyclePeriod, timing = fTiming] {
-            TWorker worker(*this, target, period, timing);
-            worker.Run();
-        });
+    fThread = std::thread([this, target = fTarget.get(), setup = fSetup] {
+        TWorker worker(*this, target, setup);
+        worker.Run();
+    });
 }
 
 void TSwObject::SetMinCyclePeriod(std::chrono::milliseconds period) {
-    fMinCyclePeriod = period;
+    fSetup.MinCyclePeriod = period;
 }
 
 void TSwObject::SetTiming(const TLinkTiming& timing) {
-    fTiming = timing;
+    fSetup.Timing = timing;
+}
+
+void TSwObject::SetTap(std::shared_ptr<TLinkTap> tap) {
+    fSetup.Tap = std::move(tap);
 }
 
 void TSwObject::Disconnect() {

@@ -114,6 +114,9 @@ public:
     void SetMinCyclePeriod(std::chrono::milliseconds period);
     // The times the link waits; takes effect at the next Connect.
     void SetTiming(const TLinkTiming& timing);
+    // Hands the worker's replies and command ends to tap as well (see LinkTap.h); null,
+    // the default, for none. Takes effect at the next Connect.
+    void SetTap(std::shared_ptr<TLinkTap> tap);
     // Stops the worker and returns once it has ended.
     void Disconnect();
     bool IsRunning() const;
@@ -231,9 +234,8 @@ private:
     std::string fAddress = "127.0.0.1";
     std::int32_t fPort = DEVICE_PORT;
     std::atomic<std::int32_t> fLastError{0};
-    std::chrono::milliseconds fMinCyclePeriod{0};
-    TLinkTiming fTiming;
-    // The worker waits here between cycles that are shorter than fMinCyclePeriod.
+    TLinkSetup fSetup;
+    // The worker waits here between cycles that are shorter than the minimum period.
     std::mutex fWakeLock;
     std::condition_variable fWake;
     TCommandQueue fCommands;

@@ -35,7 +35,8 @@ int PolledGroup(std::span<const std::uint8_t> request) {
 // the machine asked for.
 class Script {
 public:
-    explicit Script(std::chrono::milliseconds period = 0ms) : fPeriod(period) {}
+    explicit Script(std::chrono::milliseconds period = 0ms, std::shared_ptr<TLinkTap> tap = {})
+        : fMachine(fCommands, {fSettingsWritten, fPowerWritten}, {{}, period, std::move(tap)}) {}
 
     // Logs the posts and carries out pauses and waits on the test's clock; returns the first
     // step that needs an answer: Connect, Exchange or Close.
@@ -114,9 +115,7 @@ public:
     TCommandQueue fCommands;
     std::atomic<bool> fSettingsWritten{true};
     std::atomic<bool> fPowerWritten{true};
-    TLinkTiming fTiming;
-    const std::chrono::milliseconds fPeriod;
-    TLinkMachine fMachine{fCommands, {fSettingsWritten, fPowerWritten}, fTiming, fPeriod};
+    TLinkMachine fMachine;
     TLinkTime fNow = TLinkTime{} + 1h;
     // The byte every payload of a group is filled with.
     std::array<std::uint8_t, GROUP_COUNT> fFill{};
@@ -142,7 +141,7 @@ TEST_F(LinkMachineTest, ConnectingAndTheFirstCycles) {
     EXPECT_EQ(Take(), (Log{"S2", "P1", "S3", "P1", "S4", "P1", "S5", "P1", "P1", "S2"}))
         << "no pause after the acknowledgement; the identity is read once; nothing changed";
 
-    TLinkMachine refused{fCommands, {fSettingsWritten, fPowerWritten}, fTiming, fPeriod};
+    TLinkMachine refused{fCommands, {fSettingsWritten, fPowerWritten}, {}};
     refused.Start();
     step = refused.ConnectFailed();
     EXPECT_EQ(step.Action, TLinkAction::Close);
@@ -150,7 +149,7 @@ TEST_F(LinkMachineTest, ConnectingAndTheFirstCycles) {
     EXPECT_EQ(step.Notice.Param, STOP_CONNECT_FAILED);
     EXPECT_EQ(step.Error, 0);
 
-    TLinkMachine stopped{fCommands, {fSettingsWritten, fPowerWritten}, fTiming, fPeriod};
+    TLinkMachine stopped{fCommands, {fSettingsWritten, fPowerWritten}, {}};
     stopped.Start();
     stopped.RequestStop();
     step = stopped.Connected(fNow);
@@ -307,4 +306,40 @@ TEST(PacedLinkMachine, CyclesWaitForTheirPeriodAndAStopEndsTheWait) {
     EXPECT_TRUE(fMachine.Ended());
     EXPECT_EQ(fMachine.PauseEnded(fNow).Action, TLinkAction::None);
     EXPECT_EQ(fMachine.Connected(fNow).Action, TLinkAction::None);
+}
+
+namespace {
+
+// Every tap call as one line: "group 2", "command 1 done", "ended 1003".
+class LineTap : public TLinkTap {
+public:
+    void GroupRead(int group, const std::uint8_t*, int) override {
+        Lines.push_back("group " + std::to_string(group));
+    }
+    void CommandEnded(const TCommand& command, TCommandEnd end, const std::uint8_t*,
+                      int length) override {
+        const char* const ends[] = {"done", "refused", "failed"};
+        Lines.push_back("command " + std::to_string(command.Code) + " " +
+                        ends[static_cast<int>(end)] + " " + std::to_string(length));
+    }
+    void LinkEnded(int stopCode) override { Lines.push_back("ended " + std::to_string(stopCode)); }
+
+    Log Lines;
+};
+
+} // namespace
+
+TEST(TappedLinkMachine, ACommandEndsWhenItsGroupIsReadAgainOrWithTheLink) {
+    auto tap = std::make_shared<LineTap>();
+    Script script(0ms, tap);
+    TLinkStep step = script.FirstCycle();
+    script.fCommands.Post({CMD_POWER_MONITORING, 1, {}});
+    script.fCommands.Post({CMD_AUTO_MODE, 0, {}});
+    step = script.Answer(step, 4 + 5);
+    step = script.Fail(SOCK_ERR_CONN_RESET);
+    step = script.Fail(SOCK_ERR_CONN_RESET);
+    step = script.Fail(SOCK_ERR_CONN_RESET);
+    EXPECT_EQ(tap->Lines, (Log{"group 1", "group 2", "group 3", "group 4", "group 5", "group 2",
+                               "group 3", "group 4", "group 5", "group 2", "group 3", "group 4",
+                               "command 4 done 6", "group 5", "command 2 failed 0", "ended 1002"}));
 }
