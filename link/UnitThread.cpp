@@ -1,5 +1,6 @@
 #include "UnitThread.h"
 
+#include "LinkLoop.h"
 #include "Notification.h"
 
 #include <QObject>
@@ -163,9 +164,12 @@ private:
 
 TSwObject::TSwObject() : fTarget(std::make_unique<TNotifyTarget>(*this)) {}
 
+TSwObject::TSwObject(TLinkLoop& loop)
+    : fTarget(std::make_unique<TNotifyTarget>(*this)), fLoop(&loop) {}
+
 TSwObject::~TSwObject() {
     Disconnect();
-    JoinWorker();
+    WaitForWorker();
     // Notifications still queued are deleted with their target, payloads included.
     fTarget.reset();
 }
@@ -173,7 +177,7 @@ TSwObject::~TSwObject() {
 void TSwObject::Connect(const std::string& address, std::int32_t port) {
     if (IsRunning())
         return;
-    JoinWorker();
+    WaitForWorker();
     fAddress = address;
     fPort = port;
     fLastError = 0;
@@ -181,6 +185,8 @@ void TSwObject::Connect(const std::string& address, std::int32_t port) {
     fStop = false;
     fCommands.Clear();
     fRunning = true;
+    if (fLoop != nullptr)
+        return fLoop->Start(*this, fTarget.get(), fSetup);
     fThread = std::thread([this, target = fTarget.get(), setup = fSetup] {
         TWorker worker(*this, target, setup);
         worker.Run();
@@ -202,9 +208,18 @@ void TSwObject::SetTap(std::shared_ptr<TLinkTap> tap) {
 void TSwObject::Disconnect() {
     if (!IsRunning())
         return;
+    BeginDisconnect();
+    WaitForWorker();
+}
+
+void TSwObject::BeginDisconnect() {
+    if (!IsRunning())
+        return;
     fStop = true;
-    WakeWorker();
-    JoinWorker();
+    if (fLoop != nullptr)
+        fLoop->RequestStop(*this);
+    else
+        WakeWorker();
 }
 
 // Ends a wait between cycles. Taking the lock once after the stop flag was set means the
@@ -214,8 +229,10 @@ void TSwObject::WakeWorker() {
     fWake.notify_all();
 }
 
-void TSwObject::JoinWorker() {
-    if (fThread.joinable())
+void TSwObject::WaitForWorker() {
+    if (fLoop != nullptr)
+        fLoop->WaitEnded(*this);
+    else if (fThread.joinable())
         fThread.join();
 }
 

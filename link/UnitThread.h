@@ -21,6 +21,7 @@
 #include <vector>
 
 class QObject;
+class TLinkLoop;
 class TSwNotification;
 
 constexpr int DEVICE_PORT = 10001;
@@ -100,8 +101,10 @@ public:
     using TNotifySlot = TListeners<TNotifyEvent>;
     using TInputSlot = TListeners<TInputEvent>;
 
-    // Must be created on the thread whose event loop is to run the events.
+    // Must be created on the thread whose event loop is to run the events. Each connection
+    // runs on a worker thread of its own, or, with a loop, on the loop's thread.
     TSwObject();
+    explicit TSwObject(TLinkLoop& loop);
     ~TSwObject();
     TSwObject(const TSwObject&) = delete;
     TSwObject& operator=(const TSwObject&) = delete;
@@ -119,6 +122,9 @@ public:
     void SetTap(std::shared_ptr<TLinkTap> tap);
     // Stops the worker and returns once it has ended.
     void Disconnect();
+    // Asks the worker to stop and returns at once; Disconnect then waits for the end. Lets
+    // many links stop side by side.
+    void BeginDisconnect();
     bool IsRunning() const;
     bool IsConnected() const;
 
@@ -210,13 +216,14 @@ public:
 
 private:
     class TWorker;
+    friend class TLoopLink;
 
     static int PerInput(const int (&values)[2], int input) {
         return input == INPUT_A || input == INPUT_B ? values[input - 1] : 0;
     }
 
     void PostCommand(const TCommand& command);
-    void JoinWorker();
+    void WaitForWorker();
     void WakeWorker();
 
     void DecodeIdentity(const std::uint8_t* payload);
@@ -227,6 +234,8 @@ private:
 
     // Receives the worker's notifications on the window thread.
     std::unique_ptr<QObject> fTarget;
+    // Drives the connections instead of a worker thread when set.
+    TLinkLoop* const fLoop = nullptr;
     std::thread fThread;
     std::atomic<bool> fRunning{false};
     std::atomic<bool> fStop{true};
