@@ -120,22 +120,6 @@ TEndpointText SplitEndpoint(const std::string& text) {
     return {whole.substr(0, colon), whole.substr(colon + 1)};
 }
 
-// 1 to PORT_TEXT_LIMIT decimal digits naming a port from 1 to 65535.
-bool ParsePort(std::string_view text, int& port) {
-    if (text.empty() || text.size() > PORT_TEXT_LIMIT)
-        return false;
-    int number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + (c - '0');
-    }
-    if (number < 1 || number > 65535)
-        return false;
-    port = number;
-    return true;
-}
-
 } // namespace
 
 bool ParseAddress(const std::string& text, TAddressValue& value) {
@@ -167,6 +151,21 @@ std::string FormatAddress(const TAddressValue& value) {
 
 bool SameAddress(const TAddressValue& first, const TAddressValue& second) {
     return first == second;
+}
+
+bool ParsePort(std::string_view text, int& port) {
+    if (text.empty() || text.size() > PORT_TEXT_LIMIT)
+        return false;
+    int number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > 65535)
+        return false;
+    port = number;
+    return true;
 }
 
 bool ParseEndpoint(const std::string& text, TEndpoint& endpoint) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Four bytes, the first number of the dotted quad in the first byte.
 using TAddressValue = std::array<std::uint8_t, 4>;
@@ -41,6 +42,10 @@ struct TEndpoint {
     int Port = DEVICE_PORT;
     bool operator==(const TEndpoint&) const = default;
 };
+
+// True when text is 1 to 5 decimal digits naming a port from 1 to 65535; port then
+// receives it.
+bool ParsePort(std::string_view text, int& port);
 
 // True when text is "ADDRESS" or "ADDRESS:PORT": blanks and control characters around
 // the whole text go and it ends at a zero byte, as for ParseAddress; the text before the
