@@ -112,7 +112,7 @@ void PrintReport(const TSwObject& link, TOutputForm form, TLineOutput& out) {
         return;
     }
     const TSettingsValues fields = SettingsFromStatus(link.Status());
-    for (const TReportLine& line : DeviceReport(link, fields, ".")) {
+    for (const TReportLine& line : DeviceReport(link.Status(), link.Address(), fields, ".")) {
         if (line.Kind == TReportKind::More)
             out.Put(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
         else
@@ -296,8 +296,9 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
     std::optional<std::uint32_t> rate;
     std::string failure = "no reply";
     const auto conclude = [&] {
-        deadline.Settle(out, PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)),
-                        result->Status);
+        deadline.Settle(
+            out, PluginLine(*result, CheckPerformanceData(link.Status(), options.Limits, rate)),
+            result->Status);
         session.Finish(0);
     };
     QTimer::singleShot(std::max(0, options.TimeoutSeconds * 1000 - CHECK_MARGIN_MS), [&] {
@@ -308,7 +309,7 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
         if (StopIsFailure(code))
             failure = StopReason(code, sender->LastError());
     };
-    link.OnCounters = [&](TSwObject*) { result = EvaluateDevice(link, options.Limits); };
+    link.OnCounters = [&](TSwObject*) { result = EvaluateDevice(link.Status(), options.Limits); };
     link.OnLinkStat = [&](TSwObject*, std::uint32_t value, int kind) {
         if (kind != LINK_RATE)
             return;

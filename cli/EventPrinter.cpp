@@ -1,5 +1,6 @@
 #include "EventPrinter.h"
 
+#include "Checks.h"
 #include "SettingsFields.h"
 #include "StationText.h"
 
@@ -18,7 +19,6 @@ struct TValue {
 };
 
 using TGetter = TValue (*)(const TSwObject&);
-using TInputGetter = int (TSwObject::*)(int) const;
 
 TValue Number(int value) {
     return {std::to_string(value), {{"value", value}}};
@@ -43,27 +43,6 @@ struct TPlainEvent {
     TGetter Value;
 };
 
-struct TInputEvent {
-    TSwObject::TInputEvent TSwObject::*Slot;
-    const char* Name;
-    TInputGetter Value;
-};
-
-struct TCounter {
-    const char* Name;
-    TInputGetter Count;
-};
-
-const TCounter COUNTERS[] = {
-    {"SyncCount", &TSwObject::SyncCount},
-    {"MotionCount", &TSwObject::MotionCount},
-    {"VideoLevelCount", &TSwObject::VideoLevelCount},
-    {"ThresholdLeftCount", &TSwObject::ThresholdLeftCount},
-    {"ThresholdRightCount", &TSwObject::ThresholdRightCount},
-    {"AudioLevelLeftCount", &TSwObject::AudioLevelLeftCount},
-    {"AudioLevelRightCount", &TSwObject::AudioLevelRightCount},
-};
-
 QJsonObject ByInput(int a, int b) {
     return {{"A", a}, {"B", b}};
 }
@@ -71,11 +50,11 @@ QJsonObject ByInput(int a, int b) {
 TValue Counters(const TSwObject& link) {
     TValue value;
     QJsonObject counts;
-    for (const TCounter& counter : COUNTERS) {
-        const int a = (link.*counter.Count)(INPUT_A);
-        const int b = (link.*counter.Count)(INPUT_B);
+    for (const TCounterKind& counter : COUNTERS) {
+        const int a = OfInput(link.Status().*counter.Counts, INPUT_A);
+        const int b = OfInput(link.Status().*counter.Counts, INPUT_B);
         value.Text += std::to_string(a) + '/' + std::to_string(b) + ' ';
-        counts.insert(counter.Name, ByInput(a, b));
+        counts.insert(counter.EventName, ByInput(a, b));
     }
     value.Text.pop_back();
     value.Json = {{"value", counts}};
@@ -145,14 +124,6 @@ const TPlainEvent PLAIN_EVENTS[] = {
     {&TSwObject::OnCounters, "Counters", Counters},
 };
 
-const TInputEvent INPUT_EVENTS[] = {
-    {&TSwObject::OnVideoSync, "VideoSync", &TSwObject::VideoSync},
-    {&TSwObject::OnVideoMotion, "VideoMotion", &TSwObject::VideoMotion},
-    {&TSwObject::OnVideoLevel, "VideoLevel", &TSwObject::VideoLevel},
-    {&TSwObject::OnAudioLeft, "AudioLeft", &TSwObject::AudioLeft},
-    {&TSwObject::OnAudioRight, "AudioRight", &TSwObject::AudioRight},
-};
-
 // The name of a link statistics kind, e.g. "RATE".
 std::string LinkStatName(int kind) {
     switch (kind) {
@@ -216,12 +187,12 @@ QJsonObject DeviceStateJson(const TSwObject& link) {
     QJsonObject state;
     for (const TPlainEvent& event : PLAIN_EVENTS)
         state.insert(event.Name, event.Value(link).Json);
-    for (const TInputEvent& event : INPUT_EVENTS) {
+    for (const TCheckKind& check : CHECKS) {
         QJsonObject inputs;
         for (int input = INPUT_A; input <= INPUT_B; ++input)
             inputs.insert(QString::fromStdString(InputLetter(input)),
-                          State((link.*event.Value)(input)).Json);
-        state.insert(event.Name, inputs);
+                          State(CheckState(link.Status(), input, check.Check)).Json);
+        state.insert(check.EventName, inputs);
     }
     state.insert("Address", QString::fromStdString(link.Address()));
     return state;
@@ -244,9 +215,10 @@ void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form) {
             printer->Event(event.Name, "", event.Value(*sender));
         };
     }
-    for (const TInputEvent& event : INPUT_EVENTS) {
-        link.*event.Slot = [printer, event](TSwObject* sender, int input) {
-            printer->Event(event.Name, InputLetter(input), State((sender->*event.Value)(input)));
+    for (const TCheckKind& check : CHECKS) {
+        link.*check.Event = [printer, &check](TSwObject* sender, int input) {
+            printer->Event(check.EventName, InputLetter(input),
+                           State(CheckState(sender->Status(), input, check.Check)));
         };
     }
 }

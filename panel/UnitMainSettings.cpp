@@ -153,7 +153,8 @@ void TFormMain::BtnSETsetClick() {
 
 void TFormMain::OnCounters() {
     const std::string decimalPoint = QLocale().decimalPoint().toStdString();
-    for (const TReportLine& line : DeviceReport(*fLink, SettingsShown(), decimalPoint)) {
+    for (const TReportLine& line :
+         DeviceReport(fLink->Status(), fLink->Address(), SettingsShown(), decimalPoint)) {
         const QString text = QString::fromStdString(line.Text);
         switch (line.Kind) {
         case TReportKind::More:

@@ -1,74 +1,46 @@
 #include "ChangeLines.h"
 
-#include "SettingsFields.h"
 #include "StationText.h"
-#include "UnitThread.h"
 
 #include <memory>
 
 namespace {
 
-// What the window keeps between events to choose its lines.
+// What the journal keeps between events to choose its lines.
 struct TWatchState {
     const TSwObject* Link = nullptr;
     std::function<void(const std::string&)> Sink;
-    bool Overheat = false;
+    TOverheatWatch Overheat;
 
-    void Change(const std::string& line) const {
-        if (!Link->FullRefresh)
-            Sink(line);
+    void Change(const std::optional<std::string>& line) const {
+        if (line && !Link->FullRefresh)
+            Sink(*line);
     }
 };
 
 using TState = std::shared_ptr<TWatchState>;
 
-bool HasVideo(const TSwObject& link) {
-    return link.DeviceName().find("7710") != std::string::npos;
-}
-
-TSwObject::TInputEvent CheckEvent(const TState& state, TCheck check,
-                                  int (TSwObject::*value)(int) const, bool video) {
-    return [state, check, value, video](TSwObject* link, int input) {
-        const int code = (link->*value)(input);
-        if ((!video || HasVideo(*link)) && StateIsWorthALine(code))
-            state->Change(CheckLine(input, check, code));
-    };
-}
-
 void WireStatusLines(TSwObject& link, const TState& state) {
-    link.OnOutput = [state](TSwObject* l) {
-        state->Change(OutputLine(l->Output(), l->AutoMode()));
-    };
-    link.OnAutoMode = [state](TSwObject* l) { state->Change(ModeLine(l->AutoMode())); };
-    link.OnVideoSync = CheckEvent(state, TCheck::Sync, &TSwObject::VideoSync, true);
-    link.OnVideoMotion = CheckEvent(state, TCheck::Motion, &TSwObject::VideoMotion, true);
-    link.OnVideoLevel = CheckEvent(state, TCheck::VideoLevel, &TSwObject::VideoLevel, true);
-    link.OnAudioLeft = CheckEvent(state, TCheck::AudioLeft, &TSwObject::AudioLeft, false);
-    link.OnAudioRight = CheckEvent(state, TCheck::AudioRight, &TSwObject::AudioRight, false);
+    link.OnOutput = [state](TSwObject* l) { state->Change(OutputChangeLine(l->Status())); };
+    link.OnAutoMode = [state](TSwObject* l) { state->Change(ModeChangeLine(l->Status())); };
+    for (const TCheckKind& kind : CHECKS) {
+        link.*kind.Event = [state, check = kind.Check](TSwObject* l, int input) {
+            state->Change(CheckChangeLine(l->Status(), check, input));
+        };
+    }
     link.OnPsuMonitoring = [state](TSwObject* l) {
-        state->Change(PsuControlLine(1, (l->PsuMonitoring() & 1) != 0));
-        state->Change(PsuControlLine(2, (l->PsuMonitoring() & 2) != 0));
+        for (const std::string& line : PsuMonitoringLines(l->Status()))
+            state->Change(line);
     };
-    link.OnPsu1State = [state](TSwObject* l) {
-        if (StateIsWorthALine(l->Psu1State()))
-            state->Change(PsuStateLine(1, l->Psu1State()));
-    };
-    link.OnPsu2State = [state](TSwObject* l) {
-        if (StateIsWorthALine(l->Psu2State()))
-            state->Change(PsuStateLine(2, l->Psu2State()));
-    };
+    link.OnPsu1State = [state](TSwObject* l) { state->Change(PsuStateChangeLine(l->Status(), 1)); };
+    link.OnPsu2State = [state](TSwObject* l) { state->Change(PsuStateChangeLine(l->Status(), 2)); };
     link.OnTemperature = [state](TSwObject* l) {
-        const bool over = l->Temperature() >= OVERHEAT_LIMIT;
-        if (over && !state->Overheat)
-            state->Change(OverheatLine(l->Temperature()));
-        state->Overheat = over;
+        state->Change(state->Overheat.Temperature(l->Status()));
     };
 }
 
 TSwObject::TNotifyEvent SwitchEvent(const TState& state, TSettingSwitch which) {
-    return [state, which](TSwObject* l) {
-        state->Change(SettingSwitchLine(which, SwitchSetting(l->Status(), which)));
-    };
+    return [state, which](TSwObject* l) { state->Change(SettingChangeLine(l->Status(), which)); };
 }
 
 void WireSettingLines(TSwObject& link, const TState& state) {
@@ -81,6 +53,45 @@ void WireSettingLines(TSwObject& link, const TState& state) {
 }
 
 } // namespace
+
+std::string OutputChangeLine(const TDeviceStatus& status) {
+    return OutputLine(status.Output, status.AutoMode);
+}
+
+std::string ModeChangeLine(const TDeviceStatus& status) {
+    return ModeLine(status.AutoMode);
+}
+
+std::optional<std::string> CheckChangeLine(const TDeviceStatus& status, TCheck check, int input) {
+    const int state = CheckState(status, input, check);
+    if (!CheckAnalysed(status, check) || !StateIsWorthALine(state))
+        return std::nullopt;
+    return CheckLine(input, check, state);
+}
+
+std::vector<std::string> PsuMonitoringLines(const TDeviceStatus& status) {
+    return {PsuControlLine(1, PsuMonitored(status, 1)), PsuControlLine(2, PsuMonitored(status, 2))};
+}
+
+std::optional<std::string> PsuStateChangeLine(const TDeviceStatus& status, int unit) {
+    const int state = PsuState(status, unit);
+    if (!StateIsWorthALine(state))
+        return std::nullopt;
+    return PsuStateLine(unit, state);
+}
+
+std::string SettingChangeLine(const TDeviceStatus& status, TSettingSwitch which) {
+    return SettingSwitchLine(which, SwitchSetting(status, which));
+}
+
+std::optional<std::string> TOverheatWatch::Temperature(const TDeviceStatus& status) {
+    const bool over = IsOverheat(status.Temperature);
+    const bool announce = over && !fOver;
+    fOver = over;
+    if (!announce)
+        return std::nullopt;
+    return OverheatLine(status.Temperature);
+}
 
 void WireChangeLines(TSwObject& link, std::function<void(const std::string&)> sink) {
     auto state = std::make_shared<TWatchState>();

@@ -1,29 +1,8 @@
 #include "DeviceCheck.h"
 
-#include "StationText.h"
-#include "UnitThread.h"
-
-#include <vector>
+#include "Checks.h"
 
 namespace {
-
-struct TWatchedCheck {
-    TCheck Check;
-    int (TSwObject::*State)(int) const;
-};
-
-// The watched checks: video ones only on devices that analyse video.
-std::vector<TWatchedCheck> WatchedChecks(const TSwObject& link) {
-    std::vector<TWatchedCheck> checks;
-    if (AnalysesVideo(link.DeviceName())) {
-        checks.push_back({TCheck::Sync, &TSwObject::VideoSync});
-        checks.push_back({TCheck::Motion, &TSwObject::VideoMotion});
-        checks.push_back({TCheck::VideoLevel, &TSwObject::VideoLevel});
-    }
-    checks.push_back({TCheck::AudioLeft, &TSwObject::AudioLeft});
-    checks.push_back({TCheck::AudioRight, &TSwObject::AudioRight});
-    return checks;
-}
 
 class TVerdict {
 public:
@@ -44,35 +23,31 @@ private:
     std::string fFindings;
 };
 
-void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
-    const int onAir = link.Output() == INPUT_B ? INPUT_B : INPUT_A;
-    for (const TWatchedCheck& watched : WatchedChecks(link)) {
-        if (!CheckSwitchedOn(link.Status(), watched.Check))
-            continue;
+void JudgeChecks(const TDeviceStatus& status, TVerdict& verdict) {
+    for (const TCheckKind& kind : CHECKS) {
         for (int input = INPUT_A; input <= INPUT_B; ++input) {
-            if ((link.*watched.State)(input) != STATE_ERROR)
+            if (!CheckFails(status, kind.Check, input))
                 continue;
-            const bool critical = input == onAir;
+            const bool critical = input == OnAirInput(status);
             verdict.Add(critical ? TCheckStatus::Critical : TCheckStatus::Warning,
-                        CheckLine(input, watched.Check, STATE_ERROR) +
+                        CheckLine(input, kind.Check, STATE_ERROR) +
                             (critical ? " (on the output)" : ""));
         }
     }
 }
 
-void JudgePower(const TSwObject& link, const TTemperatureLimits& limits, TVerdict& verdict) {
-    const int states[] = {link.Psu1State(), link.Psu2State()};
+void JudgePower(const TDeviceStatus& status, const TTemperatureLimits& limits, TVerdict& verdict) {
     for (int unit = 1; unit <= 2; ++unit) {
-        if ((link.PsuMonitoring() & unit) != 0 && states[unit - 1] == STATE_ERROR)
+        if (PsuMonitored(status, unit) && PsuState(status, unit) == STATE_ERROR)
             verdict.Add(TCheckStatus::Critical, PsuStateLine(unit, STATE_ERROR));
     }
-    if (!link.TempValid())
+    if (!status.TempValid)
         return;
-    if (link.Temperature() >= limits.Critical)
-        verdict.Add(TCheckStatus::Critical, OverheatLine(link.Temperature()));
-    else if (link.Temperature() >= limits.Warning)
+    if (status.Temperature >= limits.Critical)
+        verdict.Add(TCheckStatus::Critical, OverheatLine(status.Temperature));
+    else if (status.Temperature >= limits.Warning)
         verdict.Add(TCheckStatus::Warning,
-                    "temperature " + std::to_string(link.Temperature()) + "C");
+                    "temperature " + std::to_string(status.Temperature) + "C");
 }
 
 // One label=value;warn;crit;min;max item of performance data.
@@ -83,49 +58,30 @@ std::string Item(const std::string& label, const std::string& value, const std::
 
 } // namespace
 
-bool AnalysesVideo(const std::string& deviceName) {
-    return deviceName.find("7710") != std::string::npos;
-}
-
-bool CheckSwitchedOn(const TDeviceStatus& s, TCheck check) {
-    switch (check) {
-    case TCheck::Sync:
-        return s.SyncControl;
-    case TCheck::Motion:
-        return s.MotionControl;
-    case TCheck::VideoLevel:
-        return s.VideoLevelControl;
-    case TCheck::AudioLeft:
-    case TCheck::AudioRight:
-        return s.ThresholdControl || s.AudioLevelControl;
-    }
-    return false;
-}
-
-TCheckResult EvaluateDevice(const TSwObject& link, const TTemperatureLimits& limits) {
+TCheckResult EvaluateDevice(const TDeviceStatus& status, const TTemperatureLimits& limits) {
     TVerdict verdict;
-    JudgeChecks(link, verdict);
-    JudgePower(link, limits, verdict);
+    JudgeChecks(status, verdict);
+    JudgePower(status, limits, verdict);
     const std::string temperature =
-        link.TempValid() ? ", " + std::to_string(link.Temperature()) + "C" : "";
-    return verdict.Result(PrintableDeviceText(link.DeviceName()) + ": " +
-                          OutputLine(link.Output(), link.AutoMode()) + temperature);
+        status.TempValid ? ", " + std::to_string(status.Temperature) + "C" : "";
+    return verdict.Result(PrintableDeviceText(status.DeviceName) + ": " +
+                          OutputLine(status.Output, status.AutoMode) + temperature);
 }
 
 TCheckResult Unreachable(const std::string& reason) {
     return {TCheckStatus::Critical, "CRITICAL - " + reason};
 }
 
-std::string CheckPerformanceData(const TSwObject& link, const TTemperatureLimits& limits,
+std::string CheckPerformanceData(const TDeviceStatus& status, const TTemperatureLimits& limits,
                                  std::optional<std::uint32_t> cyclesPerSecond) {
-    const std::string temperature = link.TempValid() ? std::to_string(link.Temperature()) : "U";
+    const std::string temperature = status.TempValid ? std::to_string(status.Temperature) : "U";
     const std::string cycles = cyclesPerSecond ? std::to_string(*cyclesPerSecond) : "U";
     return Item("temperature", temperature,
                 std::to_string(limits.Warning) + ';' + std::to_string(limits.Critical), "0;255") +
-           ' ' + Item("psu1", std::to_string(link.Psu1State()), ";", "0;3") + ' ' +
-           Item("psu2", std::to_string(link.Psu2State()), ";", "0;3") + ' ' +
-           Item("output", std::to_string(link.Output()), ";", "1;2") + ' ' +
-           Item("auto", link.AutoMode() ? "1" : "0", ";", "0;1") + ' ' +
+           ' ' + Item("psu1", std::to_string(status.Psu1State), ";", "0;3") + ' ' +
+           Item("psu2", std::to_string(status.Psu2State), ";", "0;3") + ' ' +
+           Item("output", std::to_string(status.Output), ";", "1;2") + ' ' +
+           Item("auto", status.AutoMode ? "1" : "0", ";", "0;1") + ' ' +
            Item("cycles", cycles, ";", "0;");
 }
 
