@@ -79,8 +79,8 @@ Options:
                   device's raw value
   -H ADDRESS      the device's address, in place of the ADDRESS word
   -t SECONDS      check: the whole run ends within this time (default 10)
-  -w TEMP         check: warning from this temperature in degrees Celsius (default 60)
-  -c TEMP         check: critical from this temperature (default 70)
+  -w TEMP         check: warning from this temperature in degrees Celsius (default %d)
+  -c TEMP         check: critical from this temperature (default %d)
   --help, -h      show this text
   --version, -V   show the program's version
 
@@ -397,7 +397,8 @@ int main(int argc, char* argv[]) {
     TCliOptions options;
     const std::string error = ParseCliArguments(args, options);
     if (options.Help) {
-        std::printf(USAGE, SettingArgsHelp().c_str());
+        const TTemperatureLimits defaults;
+        std::printf(USAGE, SettingArgsHelp().c_str(), defaults.Warning, defaults.Critical);
         return 0;
     }
     if (options.Version) {

@@ -32,9 +32,10 @@ TValue State(int code) {
     return {StateWord(code), {{"value", QString::fromStdString(StateWord(code))}, {"raw", code}}};
 }
 
-TValue Setting(const TSwObject& link, TSettingField field, const char* unit) {
-    const int raw = RawSetting(link.Status(), field);
-    return {std::to_string(raw), {{"value", RawToField(field, raw)}, {"raw", raw}, {"unit", unit}}};
+TValue Setting(const TDeviceStatus& status, const TFieldKind& field) {
+    const int raw = status.*field.Raw;
+    return {std::to_string(raw),
+            {{"value", RawToField(field.Field, raw)}, {"raw", raw}, {"unit", field.Unit}}};
 }
 
 struct TPlainEvent {
@@ -82,7 +83,6 @@ TValue Temperature(const TSwObject& link) {
     return value;
 }
 
-using F = TSettingField;
 using L = const TSwObject&;
 
 const TPlainEvent PLAIN_EVENTS[] = {
@@ -94,33 +94,6 @@ const TPlainEvent PLAIN_EVENTS[] = {
     {&TSwObject::OnPsu2State, "Psu2State", [](L l) { return State(l.Psu2State()); }},
     {&TSwObject::OnTempValid, "TempValid", [](L l) { return Flag(l.TempValid()); }},
     {&TSwObject::OnTemperature, "Temperature", Temperature},
-    {&TSwObject::OnSyncControl, "SyncControl", [](L l) { return Flag(l.Status().SyncControl); }},
-    {&TSwObject::OnSyncTime, "SyncTime", [](L l) { return Setting(l, F::SyncTime, "s"); }},
-    {&TSwObject::OnMotionControl, "MotionControl",
-     [](L l) { return Flag(l.Status().MotionControl); }},
-    {&TSwObject::OnMotionTime, "MotionTime", [](L l) { return Setting(l, F::MotionTime, "s"); }},
-    {&TSwObject::OnVideoLevelControl, "VideoLevelControl",
-     [](L l) { return Flag(l.Status().VideoLevelControl); }},
-    {&TSwObject::OnVideoLevelValue, "VideoLevelValue",
-     [](L l) { return Setting(l, F::LevelValue, "dB"); }},
-    {&TSwObject::OnVideoLevelTime, "VideoLevelTime",
-     [](L l) { return Setting(l, F::LevelTime, "s"); }},
-    {&TSwObject::OnThresholdControl, "ThresholdControl",
-     [](L l) { return Flag(l.Status().ThresholdControl); }},
-    {&TSwObject::OnThresholdValue, "ThresholdValue",
-     [](L l) { return Setting(l, F::ThresholdValue, "dB"); }},
-    {&TSwObject::OnThresholdTime, "ThresholdTime",
-     [](L l) { return Setting(l, F::ThresholdTime, "s"); }},
-    {&TSwObject::OnAudioLevelControl, "AudioLevelControl",
-     [](L l) { return Flag(l.Status().AudioLevelControl); }},
-    {&TSwObject::OnAudioLevelValue, "AudioLevelValue",
-     [](L l) { return Setting(l, F::AudioLevelValue, "dB"); }},
-    {&TSwObject::OnAudioLevelTime, "AudioLevelTime",
-     [](L l) { return Setting(l, F::AudioLevelTime, "s"); }},
-    {&TSwObject::OnRecoveryControl, "RecoveryControl",
-     [](L l) { return Flag(l.Status().RecoveryControl); }},
-    {&TSwObject::OnRecoveryTime, "RecoveryTime",
-     [](L l) { return Setting(l, F::RecoveryTime, "s"); }},
     {&TSwObject::OnCounters, "Counters", Counters},
 };
 
@@ -187,6 +160,10 @@ QJsonObject DeviceStateJson(const TSwObject& link) {
     QJsonObject state;
     for (const TPlainEvent& event : PLAIN_EVENTS)
         state.insert(event.Name, event.Value(link).Json);
+    for (const TSwitchKind& kind : SWITCHES)
+        state.insert(kind.EventName, Flag(link.Status().*kind.Status).Json);
+    for (const TFieldKind& kind : FIELDS)
+        state.insert(kind.EventName, Setting(link.Status(), kind).Json);
     for (const TCheckKind& check : CHECKS) {
         QJsonObject inputs;
         for (int input = INPUT_A; input <= INPUT_B; ++input)
@@ -213,6 +190,16 @@ void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form) {
     for (const TPlainEvent& event : PLAIN_EVENTS) {
         link.*event.Slot = [printer, event](TSwObject* sender) {
             printer->Event(event.Name, "", event.Value(*sender));
+        };
+    }
+    for (const TSwitchKind& kind : SWITCHES) {
+        link.*kind.Event = [printer, &kind](TSwObject* sender) {
+            printer->Event(kind.EventName, "", Flag(sender->Status().*kind.Status));
+        };
+    }
+    for (const TFieldKind& kind : FIELDS) {
+        link.*kind.Event = [printer, &kind](TSwObject* sender) {
+            printer->Event(kind.EventName, "", Setting(sender->Status(), kind));
         };
     }
     for (const TCheckKind& check : CHECKS) {

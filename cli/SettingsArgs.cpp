@@ -7,39 +7,6 @@
 
 namespace {
 
-struct TSwitchArg {
-    const char* Name;
-    bool TSettingsValues::*Member;
-};
-
-struct TFieldArg {
-    const char* Name;
-    TSettingField Field;
-    double TSettingsValues::*Member;
-    const char* Unit;
-};
-
-constexpr TSwitchArg SWITCHES[] = {
-    {"sync", &TSettingsValues::SyncControl},
-    {"motion", &TSettingsValues::MotionControl},
-    {"level", &TSettingsValues::LevelControl},
-    {"threshold", &TSettingsValues::ThresholdControl},
-    {"audio-level", &TSettingsValues::AudioLevelControl},
-    {"recovery", &TSettingsValues::RecoveryControl},
-};
-
-constexpr TFieldArg FIELDS[] = {
-    {"sync-time", TSettingField::SyncTime, &TSettingsValues::SyncTime, "s"},
-    {"motion-time", TSettingField::MotionTime, &TSettingsValues::MotionTime, "s"},
-    {"level-value", TSettingField::LevelValue, &TSettingsValues::LevelValue, "dB"},
-    {"level-time", TSettingField::LevelTime, &TSettingsValues::LevelTime, "s"},
-    {"threshold-value", TSettingField::ThresholdValue, &TSettingsValues::ThresholdValue, "dB"},
-    {"threshold-time", TSettingField::ThresholdTime, &TSettingsValues::ThresholdTime, "s"},
-    {"audio-level-value", TSettingField::AudioLevelValue, &TSettingsValues::AudioLevelValue, "dB"},
-    {"audio-level-time", TSettingField::AudioLevelTime, &TSettingsValues::AudioLevelTime, "s"},
-    {"recovery-time", TSettingField::RecoveryTime, &TSettingsValues::RecoveryTime, "s"},
-};
-
 bool ParseDecimal(const std::string& text, double& value) {
     char* end = nullptr;
     errno = 0;
@@ -48,21 +15,21 @@ bool ParseDecimal(const std::string& text, double& value) {
 }
 
 std::string ApplyOne(const std::string& name, const std::string& text, TSettingsValues& values) {
-    for (const TSwitchArg& arg : SWITCHES) {
+    for (const TSwitchKind& arg : SWITCHES) {
         if (name != arg.Name)
             continue;
         if (text != "on" && text != "off")
             return name + " takes on or off";
-        values.*arg.Member = text == "on";
+        values.*arg.Value = text == "on";
         return "";
     }
-    for (const TFieldArg& arg : FIELDS) {
+    for (const TFieldKind& arg : FIELDS) {
         if (name != arg.Name)
             continue;
         double number = 0;
         if (!ParseDecimal(text, number))
             return name + " takes a number in " + arg.Unit;
-        values.*arg.Member = LimitToField(arg.Field, number);
+        values.*arg.Value = LimitToField(arg.Field, number);
         return "";
     }
     return "unknown setting \"" + name + "\"";
@@ -84,9 +51,9 @@ std::string ApplySettingArgs(const std::vector<std::string>& args, TSettingsValu
 
 std::string SettingArgsHelp() {
     std::string help;
-    for (const TSwitchArg& arg : SWITCHES)
+    for (const TSwitchKind& arg : SWITCHES)
         help += std::string("  ") + arg.Name + "=on|off\n";
-    for (const TFieldArg& arg : FIELDS) {
+    for (const TFieldKind& arg : FIELDS) {
         const TSpinEditSpec& limits = FieldSpec(arg.Field);
         char range[96];
         std::snprintf(range, sizeof range, "  %s=%g..%g %s\n", arg.Name, limits.Min, limits.Max,

@@ -3,6 +3,8 @@
 #include "Checks.h"
 #include "SettingsFields.h"
 
+#include <string_view>
+
 namespace {
 
 using prometheus::Counter;
@@ -11,30 +13,6 @@ using prometheus::Gauge;
 using prometheus::Labels;
 
 const char* const INPUT_NAMES[] = {"A", "B"};
-
-// The settings series: six switches, then the nine numeric fields with their unit.
-enum class TSettingUnit { Enabled, Seconds, Decibels };
-struct TSettingSeries {
-    const char* Name;
-    TSettingUnit Unit;
-};
-const TSettingSeries SETTING_SERIES[] = {
-    {"sync", TSettingUnit::Enabled},         {"motion", TSettingUnit::Enabled},
-    {"level", TSettingUnit::Enabled},        {"threshold", TSettingUnit::Enabled},
-    {"audio_level", TSettingUnit::Enabled},  {"recovery", TSettingUnit::Enabled},
-    {"sync", TSettingUnit::Seconds},         {"motion", TSettingUnit::Seconds},
-    {"level", TSettingUnit::Decibels},       {"level", TSettingUnit::Seconds},
-    {"threshold", TSettingUnit::Decibels},   {"threshold", TSettingUnit::Seconds},
-    {"audio_level", TSettingUnit::Decibels}, {"audio_level", TSettingUnit::Seconds},
-    {"recovery", TSettingUnit::Seconds},
-};
-const TSettingSwitch SWITCHES[] = {TSettingSwitch::Sync,       TSettingSwitch::Motion,
-                                   TSettingSwitch::VideoLevel, TSettingSwitch::Threshold,
-                                   TSettingSwitch::AudioLevel, TSettingSwitch::Recovery};
-const TSettingField FIELDS[] = {
-    TSettingField::SyncTime,        TSettingField::MotionTime,     TSettingField::LevelValue,
-    TSettingField::LevelTime,       TSettingField::ThresholdValue, TSettingField::ThresholdTime,
-    TSettingField::AudioLevelValue, TSettingField::AudioLevelTime, TSettingField::RecoveryTime};
 
 Family<Gauge>& GaugeFamily(prometheus::Registry& registry, const std::string& name,
                            const std::string& help) {
@@ -52,11 +30,32 @@ Family<Counter>& CounterFamily(prometheus::Registry& registry, const std::string
 std::array<double, 15> SettingValues(const TDeviceStatus& status) {
     std::array<double, 15> values{};
     std::size_t at = 0;
-    for (TSettingSwitch which : SWITCHES)
-        values[at++] = SwitchSetting(status, which) ? 1 : 0;
-    for (TSettingField field : FIELDS)
-        values[at++] = FieldFromRaw(field, RawSetting(status, field));
+    for (const TSwitchKind& kind : SWITCHES)
+        values[at++] = status.*kind.Status ? 1 : 0;
+    for (const TFieldKind& kind : FIELDS)
+        values[at++] = FieldFromRaw(kind.Field, status.*kind.Raw);
     return values;
+}
+
+// A settings series: its name and the family of its unit.
+struct TSettingSeries {
+    const char* Name;
+    TCountedFamily<Gauge> TMetricFamilies::*Family;
+};
+
+// The settings series: six switches, then the nine numeric fields, as SettingValues orders
+// their values.
+std::array<TSettingSeries, 15> SettingSeries() {
+    std::array<TSettingSeries, 15> series{};
+    std::size_t at = 0;
+    for (const TSwitchKind& kind : SWITCHES)
+        series[at++] = {kind.MetricName, &TMetricFamilies::SettingEnabled};
+    for (const TFieldKind& kind : FIELDS) {
+        series[at++] = {kind.MetricName, std::string_view(kind.Unit) == "s"
+                                             ? &TMetricFamilies::SettingSeconds
+                                             : &TMetricFamilies::SettingDecibels};
+    }
+    return series;
 }
 
 // Sets a series to a value and counts the change in its family, if the value is new.
@@ -197,13 +196,11 @@ struct TDeviceMetrics::TStateSeries {
     }
 
     void AddSettings(TMetricFamilies& f, const std::string& device) {
+        const std::array<TSettingSeries, 15> series = SettingSeries();
         for (std::size_t at = 0; at < Settings.size(); ++at) {
-            const TSettingSeries& series = SETTING_SERIES[at];
-            auto& family = series.Unit == TSettingUnit::Enabled   ? f.SettingEnabled
-                           : series.Unit == TSettingUnit::Seconds ? f.SettingSeconds
-                                                                  : f.SettingDecibels;
+            auto& family = f.*series[at].Family;
             SettingFamilies[at] = &family;
-            Settings[at] = &Set.Add(family, {{"device", device}, {"setting", series.Name}});
+            Settings[at] = &Set.Add(family, {{"device", device}, {"setting", series[at].Name}});
         }
     }
 

@@ -126,7 +126,7 @@ void TDeviceWatch::Stopped(int code) {
         {"code", std::to_string(code)},
         {"reason", StopCodeName(code)},
         {"error", std::to_string(fLink.LastError())}};
-    if (code != STOP_BY_REQUEST) {
+    if (StopIsFailure(code)) {
         const auto wait = fBackoff.Stopped(TBackoff::TClock::now());
         fields.emplace_back("reconnect_in", Seconds(wait));
         fRetry.start(wait);

@@ -39,17 +39,12 @@ void WireStatusLines(TSwObject& link, const TState& state) {
     };
 }
 
-TSwObject::TNotifyEvent SwitchEvent(const TState& state, TSettingSwitch which) {
-    return [state, which](TSwObject* l) { state->Change(SettingChangeLine(l->Status(), which)); };
-}
-
 void WireSettingLines(TSwObject& link, const TState& state) {
-    link.OnSyncControl = SwitchEvent(state, TSettingSwitch::Sync);
-    link.OnMotionControl = SwitchEvent(state, TSettingSwitch::Motion);
-    link.OnVideoLevelControl = SwitchEvent(state, TSettingSwitch::VideoLevel);
-    link.OnThresholdControl = SwitchEvent(state, TSettingSwitch::Threshold);
-    link.OnAudioLevelControl = SwitchEvent(state, TSettingSwitch::AudioLevel);
-    link.OnRecoveryControl = SwitchEvent(state, TSettingSwitch::Recovery);
+    for (const TSwitchKind& kind : SWITCHES) {
+        link.*kind.Event = [state, which = kind.Which](TSwObject* l) {
+            state->Change(SettingChangeLine(l->Status(), which));
+        };
+    }
 }
 
 } // namespace

@@ -4,9 +4,9 @@
 // and their conversion from and to the device's raw values. No widgets here: the
 // settings page, the device report and the command-line tools share these rules.
 
-#include "DeviceProtocol.h"
+#include "UnitThread.h"
 
-struct TDeviceStatus;
+#include <array>
 
 // Range, steps, decimals and empty value of one numeric settings field.
 struct TSpinEditSpec {
@@ -72,6 +72,38 @@ struct TSettingsValues {
     bool RecoveryControl = false;
     double RecoveryTime = 0;
 };
+
+// The settings table: for each switch and each numeric field where the status record,
+// the settings page's values and the link's events keep it, and the names it goes by.
+struct TSwitchKind {
+    TSettingSwitch Which;
+    bool TDeviceStatus::*Status;
+    bool TSettingsValues::*Value;
+    TSwObject::TNotifyEvent TSwObject::*Event;
+    // On the command line ("audio-level"), in the metrics ("audio_level"), as the
+    // monitor's event ("AudioLevelControl") and in the journal ("AUDIO DIF.LEVEL").
+    const char* Name;
+    const char* MetricName;
+    const char* EventName;
+    const char* JournalName;
+};
+
+struct TFieldKind {
+    TSettingField Field;
+    int TDeviceStatus::*Raw;
+    double TSettingsValues::*Value;
+    TSwObject::TNotifyEvent TSwObject::*Event;
+    // On the command line ("audio-level-time"), the check it belongs to in the metrics
+    // ("audio_level"), and as the monitor's event ("AudioLevelTime").
+    const char* Name;
+    const char* MetricName;
+    const char* EventName;
+    // "s" or "dB".
+    const char* Unit;
+};
+
+extern const std::array<TSwitchKind, 6> SWITCHES;
+extern const std::array<TFieldKind, 9> FIELDS;
 
 // The settings of a status record, converted and limited as the fields take them.
 TSettingsValues SettingsFromStatus(const TDeviceStatus& status);

@@ -149,10 +149,7 @@ std::string OverheatLine(int temperature) {
 }
 
 std::string SettingSwitchLine(TSettingSwitch which, bool on) {
-    static const char* const names[] = {"VIDEO SYNC",           "VIDEO MOTION",
-                                        "VIDEO DIF.LEVEL +THR", "AUDIO THRESHOLD",
-                                        "AUDIO DIF.LEVEL",      "RECOVERY"};
-    return std::string("[SETTINGS] ") + names[static_cast<int>(which)] +
+    return std::string("[SETTINGS] ") + SWITCHES[static_cast<std::size_t>(which)].JournalName +
            " CONTROL: " + SwitchWord(on);
 }
 
