@@ -39,7 +39,7 @@ TValue Setting(const TDeviceStatus& status, const TFieldKind& field) {
 }
 
 struct TPlainEvent {
-    TSwObject::TNotifyEvent TSwObject::*Slot;
+    TSwObject::TNotifySlot TSwObject::*Slot;
     const char* Name;
     TGetter Value;
 };
@@ -177,35 +177,35 @@ QJsonObject DeviceStateJson(const TSwObject& link) {
 
 void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form) {
     auto printer = std::make_shared<TPrinter>(std::move(sink), form);
-    link.OnConnected = [printer](TSwObject*, bool on) {
+    link.OnConnected.Listen([printer](TSwObject*, bool on) {
         printer->Event("Connected", "", {on ? "" : "false", {{"value", on}}});
-    };
-    link.OnLinkStat = [printer](TSwObject*, std::uint32_t value, int kind) {
+    });
+    link.OnLinkStat.Listen([printer](TSwObject*, std::uint32_t value, int kind) {
         const std::string name = LinkStatName(kind);
         printer->Event(
             "LinkStat", "",
             {name + ' ' + std::to_string(value),
              {{"value", static_cast<qint64>(value)}, {"kind", QString::fromStdString(name)}}});
-    };
+    });
     for (const TPlainEvent& event : PLAIN_EVENTS) {
-        link.*event.Slot = [printer, event](TSwObject* sender) {
+        (link.*event.Slot).Listen([printer, event](TSwObject* sender) {
             printer->Event(event.Name, "", event.Value(*sender));
-        };
+        });
     }
     for (const TSwitchKind& kind : SWITCHES) {
-        link.*kind.Event = [printer, &kind](TSwObject* sender) {
+        (link.*kind.Event).Listen([printer, &kind](TSwObject* sender) {
             printer->Event(kind.EventName, "", Flag(sender->Status().*kind.Status));
-        };
+        });
     }
     for (const TFieldKind& kind : FIELDS) {
-        link.*kind.Event = [printer, &kind](TSwObject* sender) {
+        (link.*kind.Event).Listen([printer, &kind](TSwObject* sender) {
             printer->Event(kind.EventName, "", Setting(sender->Status(), kind));
-        };
+        });
     }
     for (const TCheckKind& check : CHECKS) {
-        link.*check.Event = [printer, &check](TSwObject* sender, int input) {
+        (link.*check.Event).Listen([printer, &check](TSwObject* sender, int input) {
             printer->Event(check.EventName, InputLetter(input),
                            State(CheckState(sender->Status(), input, check.Check)));
-        };
+        });
     }
 }

@@ -109,7 +109,9 @@ TMetricFamilies::TMetricFamilies(prometheus::Registry& r)
       LastStopCode(GaugeFamily(r, "last_stop_code", "Stop code of the link's last stop")),
       OutputInput(GaugeFamily(r, "output_input", "Input on the output: 1 = A, 2 = B")),
       AutoMode(GaugeFamily(r, "auto_mode", "1 in automatic mode, 0 when an input is forced")),
-      Changeovers(CounterFamily(r, "changeovers", "Output changes the link saw")),
+      Changeovers(CounterFamily(r, "changeovers",
+                                "Output changes the link saw, by cause: auto = the switch "
+                                "changed over by itself, forced = an input was forced")),
       CheckState(GaugeFamily(r, "check_state", "Check result: 0 off, 1 OK, 2 error, 3 n/a")),
       OutputFailing(GaugeFamily(r, "check_on_output_failing",
                                 "1 when a switched-on check of the input on the output fails")),
@@ -235,12 +237,15 @@ struct TDeviceMetrics::TStateSeries {
     }
 };
 
-TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device)
+TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device, std::string label)
     : fFamilies(families), fDevice(std::move(device)), fLinkSeries(std::make_unique<TSeriesSet>()),
       fUp(fLinkSeries->Add(families.Up, {{"device", fDevice}})),
       fConnects(fLinkSeries->Add(families.Connects, {{"device", fDevice}})),
       fLastStopCode(fLinkSeries->Add(families.LastStopCode, {{"device", fDevice}})),
-      fChangeovers(fLinkSeries->Add(families.Changeovers, {{"device", fDevice}})),
+      fAutoChangeovers(
+          fLinkSeries->Add(families.Changeovers, {{"device", fDevice}, {"cause", "auto"}})),
+      fForcedChangeovers(
+          fLinkSeries->Add(families.Changeovers, {{"device", fDevice}, {"cause", "forced"}})),
       fCycles(fLinkSeries->Add(families.CyclesPerSecond, {{"device", fDevice}})),
       fTimeouts(fLinkSeries->Add(families.LinkTimeouts, {{"device", fDevice}})),
       fReadErrors(fLinkSeries->Add(families.LinkReadErrors, {{"device", fDevice}})) {
@@ -248,6 +253,7 @@ TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device)
         fStops[at] = &fLinkSeries->Add(families.Stops,
                                        {{"device", fDevice}, {"reason", STOP_KINDS[at].Name}});
     }
+    SetInfo("", std::move(label));
 }
 
 TDeviceMetrics::~TDeviceMetrics() {
@@ -265,8 +271,7 @@ void TDeviceMetrics::Connected() {
 
 void TDeviceMetrics::StateCurrent(const TDeviceStatus& status) {
     fState = std::make_unique<TStateSeries>(fFamilies, fDevice, StateValues(status));
-    fName = PrintableDeviceText(status.DeviceName);
-    AddInfo();
+    SetInfo(PrintableDeviceText(status.DeviceName), fLabel);
 }
 
 void TDeviceMetrics::StateChanged(const TDeviceStatus& status) {
@@ -274,8 +279,8 @@ void TDeviceMetrics::StateChanged(const TDeviceStatus& status) {
         fState->Update(fFamilies, fDevice, StateValues(status));
 }
 
-void TDeviceMetrics::Changeover() {
-    Increment(fFamilies.Changeovers, fChangeovers);
+void TDeviceMetrics::Changeover(bool autoMode) {
+    Increment(fFamilies.Changeovers, autoMode ? fAutoChangeovers : fForcedChangeovers);
 }
 
 void TDeviceMetrics::Stopped(int code) {
@@ -286,7 +291,6 @@ void TDeviceMetrics::Stopped(int code) {
         if (STOP_KINDS[at].Code == code)
             Increment(fFamilies.Stops, *fStops[at]);
     }
-    fInfo.reset();
     fState.reset();
 }
 
@@ -302,12 +306,16 @@ void TDeviceMetrics::LinkStat(std::uint32_t value, int kind) {
 }
 
 void TDeviceMetrics::SetLabel(const std::string& label) {
-    fLabel = label;
-    if (fInfo)
-        AddInfo();
+    SetInfo(fName, label);
 }
 
-void TDeviceMetrics::AddInfo() {
+// The info series keeps the name the device gave last, and is made again only when a
+// label changes.
+void TDeviceMetrics::SetInfo(std::string name, std::string label) {
+    if (fInfo && name == fName && label == fLabel)
+        return;
+    fName = std::move(name);
+    fLabel = std::move(label);
     fInfo.reset();
     fInfo = std::make_unique<TSeriesSet>();
     Gauge& info =

@@ -1,9 +1,9 @@
 #pragma once
 
 // The exporter's metrics: every family in one registry, and per device the series that
-// follow its link. A device's link series live as long as the device is listed; its
-// state series exist only while its data is current, from the end of a connection's
-// first pass to the connection's end.
+// follow its link. A device's link series and its info series live as long as the device
+// is listed; its state series exist only while its data is current, from the end of a
+// connection's first pass to the connection's end.
 
 #include "StationText.h"
 #include "UnitThread.h"
@@ -110,7 +110,8 @@ private:
 // The series of one device.
 class TDeviceMetrics {
 public:
-    TDeviceMetrics(TMetricFamilies& families, std::string device);
+    // label: the operator's name for the device, a label of its info series.
+    TDeviceMetrics(TMetricFamilies& families, std::string device, std::string label = "");
     ~TDeviceMetrics();
 
     // The link connected: up, one more connect, the link figures of the new connection.
@@ -119,15 +120,17 @@ public:
     void StateCurrent(const TDeviceStatus& status);
     // A field event after the first pass.
     void StateChanged(const TDeviceStatus& status);
-    void Changeover();
+    // The output changed after the first pass: by the switch itself when it is in AUTO,
+    // forced by an operator when it is in MANUAL.
+    void Changeover(bool autoMode);
     // The link stopped: down, the stop counted, the state series gone.
     void Stopped(int code);
     void LinkStat(std::uint32_t value, int kind);
-    // The operator's name for the device, a label of its info series.
+    // The targets file, read again, gives the device another label.
     void SetLabel(const std::string& label);
 
 private:
-    void AddInfo();
+    void SetInfo(std::string name, std::string label);
 
     struct TStateSeries;
 
@@ -137,7 +140,8 @@ private:
     prometheus::Gauge& fUp;
     prometheus::Counter& fConnects;
     prometheus::Gauge& fLastStopCode;
-    prometheus::Counter& fChangeovers;
+    prometheus::Counter& fAutoChangeovers;
+    prometheus::Counter& fForcedChangeovers;
     prometheus::Gauge& fCycles;
     prometheus::Counter& fTimeouts;
     prometheus::Counter& fReadErrors;

@@ -22,11 +22,14 @@ bool SEditTHRVChanging(double value) {
 
 void TFormMain::WireSettings() {
     TSwObject& link = *fLink;
-    for (const TSwitchKind& kind : SWITCHES)
-        link.*kind.Event = [this, which = kind.Which](TSwObject*) { ShowSettingSwitch(which); };
+    for (const TSwitchKind& kind : SWITCHES) {
+        (link.*kind.Event).Listen([this, which = kind.Which](TSwObject*) {
+            ShowSettingSwitch(which);
+        });
+    }
     for (const TFieldKind& kind : FIELDS)
-        link.*kind.Event = [this, field = kind.Field](TSwObject*) { ShowSetting(field); };
-    link.OnCounters = [this](TSwObject*) { OnCounters(); };
+        (link.*kind.Event).Listen([this, field = kind.Field](TSwObject*) { ShowSetting(field); });
+    link.OnCounters.Listen([this](TSwObject*) { OnCounters(); });
     SEditTHRV->OnChanging = SEditTHRVChanging;
     connect(BtnSETmode, &QPushButton::clicked, this, [this] { BtnSETmodeClick(); });
     connect(BtnSETset, &QPushButton::clicked, this, [this] { BtnSETsetClick(); });

@@ -18,18 +18,18 @@ QString Text(const std::string& text) {
 
 void TFormMain::WireStatus() {
     TSwObject& link = *fLink;
-    link.OnOutput = [this](TSwObject*) { OnOutput(); };
-    link.OnAutoMode = [this](TSwObject*) { OnAutoMode(); };
+    link.OnOutput.Listen([this](TSwObject*) { OnOutput(); });
+    link.OnAutoMode.Listen([this](TSwObject*) { OnAutoMode(); });
     for (const TCheckKind& kind : CHECKS) {
-        link.*kind.Event = [this, check = kind.Check](TSwObject*, int input) {
+        (link.*kind.Event).Listen([this, check = kind.Check](TSwObject*, int input) {
             OnCheck(input, check);
-        };
+        });
     }
-    link.OnPsuMonitoring = [this](TSwObject*) { OnPsuMonitoring(); };
-    link.OnPsu1State = [this](TSwObject*) { OnPsuState(1); };
-    link.OnPsu2State = [this](TSwObject*) { OnPsuState(2); };
-    link.OnTempValid = [this](TSwObject*) { OnTempValid(); };
-    link.OnTemperature = [this](TSwObject*) { OnTemperature(); };
+    link.OnPsuMonitoring.Listen([this](TSwObject*) { OnPsuMonitoring(); });
+    link.OnPsu1State.Listen([this](TSwObject*) { OnPsuState(1); });
+    link.OnPsu2State.Listen([this](TSwObject*) { OnPsuState(2); });
+    link.OnTempValid.Listen([this](TSwObject*) { OnTempValid(); });
+    link.OnTemperature.Listen([this](TSwObject*) { OnTemperature(); });
 }
 
 void TFormMain::OnOutput() {

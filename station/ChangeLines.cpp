@@ -21,29 +21,30 @@ struct TWatchState {
 using TState = std::shared_ptr<TWatchState>;
 
 void WireStatusLines(TSwObject& link, const TState& state) {
-    link.OnOutput = [state](TSwObject* l) { state->Change(OutputChangeLine(l->Status())); };
-    link.OnAutoMode = [state](TSwObject* l) { state->Change(ModeChangeLine(l->Status())); };
+    link.OnOutput.Listen([state](TSwObject* l) { state->Change(OutputChangeLine(l->Status())); });
+    link.OnAutoMode.Listen([state](TSwObject* l) { state->Change(ModeChangeLine(l->Status())); });
     for (const TCheckKind& kind : CHECKS) {
-        link.*kind.Event = [state, check = kind.Check](TSwObject* l, int input) {
+        (link.*kind.Event).Listen([state, check = kind.Check](TSwObject* l, int input) {
             state->Change(CheckChangeLine(l->Status(), check, input));
-        };
+        });
     }
-    link.OnPsuMonitoring = [state](TSwObject* l) {
+    link.OnPsuMonitoring.Listen([state](TSwObject* l) {
         for (const std::string& line : PsuMonitoringLines(l->Status()))
             state->Change(line);
-    };
-    link.OnPsu1State = [state](TSwObject* l) { state->Change(PsuStateChangeLine(l->Status(), 1)); };
-    link.OnPsu2State = [state](TSwObject* l) { state->Change(PsuStateChangeLine(l->Status(), 2)); };
-    link.OnTemperature = [state](TSwObject* l) {
-        state->Change(state->Overheat.Temperature(l->Status()));
-    };
+    });
+    link.OnPsu1State.Listen(
+        [state](TSwObject* l) { state->Change(PsuStateChangeLine(l->Status(), 1)); });
+    link.OnPsu2State.Listen(
+        [state](TSwObject* l) { state->Change(PsuStateChangeLine(l->Status(), 2)); });
+    link.OnTemperature.Listen(
+        [state](TSwObject* l) { state->Change(state->Overheat.Temperature(l->Status())); });
 }
 
 void WireSettingLines(TSwObject& link, const TState& state) {
     for (const TSwitchKind& kind : SWITCHES) {
-        link.*kind.Event = [state, which = kind.Which](TSwObject* l) {
+        (link.*kind.Event).Listen([state, which = kind.Which](TSwObject* l) {
             state->Change(SettingChangeLine(l->Status(), which));
-        };
+        });
     }
 }
 

@@ -16,7 +16,7 @@ struct TCheckKind {
     // The states of both inputs in the status record.
     int (TDeviceStatus::*States)[2];
     // The link's event for a change of one input's state.
-    TSwObject::TInputEvent TSwObject::*Event;
+    TSwObject::TInputSlot TSwObject::*Event;
     // The event's name ("VideoSync"), the journal's words ("VIDEO SYNC") and the label
     // value of the metrics ("sync").
     const char* EventName;

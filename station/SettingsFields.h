@@ -79,7 +79,7 @@ struct TSwitchKind {
     TSettingSwitch Which;
     bool TDeviceStatus::*Status;
     bool TSettingsValues::*Value;
-    TSwObject::TNotifyEvent TSwObject::*Event;
+    TSwObject::TNotifySlot TSwObject::*Event;
     // On the command line ("audio-level"), in the metrics ("audio_level"), as the
     // monitor's event ("AudioLevelControl") and in the journal ("AUDIO DIF.LEVEL").
     const char* Name;
@@ -92,7 +92,7 @@ struct TFieldKind {
     TSettingField Field;
     int TDeviceStatus::*Raw;
     double TSettingsValues::*Value;
-    TSwObject::TNotifyEvent TSwObject::*Event;
+    TSwObject::TNotifySlot TSwObject::*Event;
     // On the command line ("audio-level-time"), the check it belongs to in the metrics
     // ("audio_level"), and as the monitor's event ("AudioLevelTime").
     const char* Name;

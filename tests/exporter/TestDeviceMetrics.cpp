@@ -141,9 +141,12 @@ protected:
     std::map<const std::atomic<std::uint64_t>*, std::uint64_t> fSeen;
 };
 
-TEST_F(DeviceMetricsTest, LinkSeriesExistFromTheStartStateSeriesOnlyWhileCurrent) {
-    TDeviceMetrics metrics(fFamilies, "127.0.1.7");
+// The info series stays while the device is down, so that an alert can name it by its
+// label.
+TEST_F(DeviceMetricsTest, LinkAndInfoSeriesExistFromTheStartStateSeriesOnlyWhileCurrent) {
+    TDeviceMetrics metrics(fFamilies, "127.0.1.7", "Studio 7");
     EXPECT_EQ(Get("up"), 0);
+    EXPECT_EQ(Get("device_info", {{"name", ""}, {"label", "Studio 7"}}), 1);
     EXPECT_EQ(Get("connects_total"), 0);
     EXPECT_EQ(Get("stops_total", {{"reason", "timeout"}}), 0);
     EXPECT_FALSE(Get("output_input"));
@@ -160,14 +163,14 @@ TEST_F(DeviceMetricsTest, LinkSeriesExistFromTheStartStateSeriesOnlyWhileCurrent
     EXPECT_EQ(Get("setting_level_decibels", {{"setting", "threshold"}}), -40);
     EXPECT_EQ(Get("setting_time_seconds", {{"setting", "sync"}}), 1.9);
     EXPECT_EQ(Get("setting_enabled", {{"setting", "motion"}}), 0);
-    EXPECT_EQ(Get("device_info", {{"name", "7710/12 SIM"}}), 1);
+    EXPECT_EQ(Get("device_info", {{"name", "7710/12 SIM"}, {"label", "Studio 7"}}), 1);
     metrics.Stopped(STOP_TIMEOUT);
     EXPECT_EQ(Get("up"), 0);
     EXPECT_EQ(Get("stops_total", {{"reason", "timeout"}}), 1);
     EXPECT_EQ(Get("last_stop_code"), STOP_TIMEOUT);
     EXPECT_FALSE(Get("output_input"));
     EXPECT_FALSE(Get("temperature_celsius"));
-    EXPECT_FALSE(Get("device_info"));
+    EXPECT_EQ(Get("device_info", {{"name", "7710/12 SIM"}, {"label", "Studio 7"}}), 1);
 }
 
 TEST_F(DeviceMetricsTest, ChangesFollowTheStatusAndTemperatureComesAndGoes) {
@@ -197,17 +200,19 @@ TEST_F(DeviceMetricsTest, CountersKeepAddingOverConnections) {
     metrics.LinkStat(0, LINK_READ_WARNING);
     metrics.LinkStat(1, LINK_READ_ERRORS);
     metrics.LinkStat(97, LINK_RATE);
-    metrics.Changeover();
+    metrics.Changeover(true);
     EXPECT_EQ(Get("link_cycles_per_second"), 97);
     metrics.Stopped(STOP_READ_FAILED);
     EXPECT_EQ(Get("link_cycles_per_second"), 0);
     metrics.Connected();
     metrics.LinkStat(1, LINK_TIMEOUTS); // the link's totals start again at each connect
-    metrics.Changeover();
+    metrics.Changeover(true);
+    metrics.Changeover(false); // in MANUAL: forced
     EXPECT_EQ(Get("connects_total"), 2);
     EXPECT_EQ(Get("link_timeouts_total"), 3);
     EXPECT_EQ(Get("link_read_errors_total"), 1);
-    EXPECT_EQ(Get("changeovers_total"), 2);
+    EXPECT_EQ(Get("changeovers_total", {{"cause", "auto"}}), 2);
+    EXPECT_EQ(Get("changeovers_total", {{"cause", "forced"}}), 1);
 }
 
 TEST_F(DeviceMetricsTest, DeviceErrorCountersFallWhenTheDeviceResetsThem) {
@@ -251,9 +256,16 @@ TEST_F(DeviceMetricsTest, EveryLabelNamesItsDeviceAndNothingStaysBehind) {
 // move the count of its own family, and nothing else any count.
 TEST_F(DeviceMetricsTest, EachChangeIsCountedInItsOwnFamilyOnly) {
     auto metrics = std::make_unique<TDeviceMetrics>(fFamilies, "127.0.1.7");
-    EXPECT_EQ(Moved(),
-              (TNames{"up", "connects_total", "stops_total", "last_stop_code", "changeovers_total",
-                      "link_cycles_per_second", "link_timeouts_total", "link_read_errors_total"}));
+    const TNames listed{"up",
+                        "device_info",
+                        "connects_total",
+                        "stops_total",
+                        "last_stop_code",
+                        "changeovers_total",
+                        "link_cycles_per_second",
+                        "link_timeouts_total",
+                        "link_read_errors_total"};
+    EXPECT_EQ(Moved(), listed);
     metrics->LinkStat(10, LINK_RATE);
     EXPECT_EQ(Moved(), (TNames{"link_cycles_per_second"}));
     metrics->LinkStat(10, LINK_RATE);
@@ -282,18 +294,19 @@ TEST_F(DeviceMetricsTest, EachChangeIsCountedInItsOwnFamilyOnly) {
     s.RecoveryTime = 60;
     metrics->StateChanged(s);
     EXPECT_EQ(Moved(), (TNames{"check_state", "check_on_output_failing", "setting_time_seconds"}));
-    metrics->Changeover();
+    metrics->Changeover(false);
     EXPECT_EQ(Moved(), (TNames{"changeovers_total"}));
     metrics->SetLabel("x");
     EXPECT_EQ(Moved(), (TNames{"device_info"}));
+    metrics->SetLabel("x");
+    EXPECT_EQ(Moved(), (TNames{}));
     metrics->Stopped(STOP_TIMEOUT);
     TNames stopped = state;
+    stopped.erase("device_info");
     stopped.insert({"up", "stops_total", "last_stop_code", "link_cycles_per_second"});
     EXPECT_EQ(Moved(), stopped);
     metrics.reset();
-    EXPECT_EQ(Moved(),
-              (TNames{"up", "connects_total", "stops_total", "last_stop_code", "changeovers_total",
-                      "link_cycles_per_second", "link_timeouts_total", "link_read_errors_total"}));
+    EXPECT_EQ(Moved(), listed);
 }
 
 TEST_F(DeviceMetricsTest, MetricsTextIsTheWholeRegistryAsOneExposition) {

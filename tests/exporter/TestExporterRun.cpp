@@ -72,13 +72,21 @@ TEST_F(ExporterRunTest, EveryDeviceUpAndItsSeriesFollowTheDevice) {
     EXPECT_TRUE(exporter->WaitSample("control7710_check_state", syncA, 2));
     // In automatic mode the device changes over to B.
     EXPECT_TRUE(exporter->WaitSample("control7710_output_input", {{"device", Key(0)}}, 2));
-    EXPECT_TRUE(exporter->WaitSample("control7710_changeovers_total", {{"device", Key(0)}}, 1));
+    const std::map<std::string, std::string> changeovers0{{"device", Key(0)}, {"cause", "auto"}};
+    EXPECT_TRUE(exporter->WaitSample("control7710_changeovers_total", changeovers0, 1));
     EXPECT_NE(exporter->WaitLog(" " + Key(0) + " [A] VIDEO SYNC: ERROR", before), 0u);
     EXPECT_NE(exporter->WaitLog(" " + Key(0) + " [B] -> [OUT] AUTO", before), 0u);
     ASSERT_EQ(fDevices[1]->Execute("temp none"), "");
     EXPECT_TRUE(exporter->WaitSample("control7710_temperature_celsius", {{"device", Key(1)}},
                                      std::nullopt));
-    EXPECT_EQ(Sample(exporter->Metrics(), "control7710_changeovers_total", {{"device", Key(1)}}),
+    // An input forced in MANUAL is no changeover of the device's own.
+    ASSERT_EQ(fDevices[1]->Execute("mode manual"), "");
+    EXPECT_TRUE(exporter->WaitSample("control7710_auto_mode", {{"device", Key(1)}}, 0));
+    ASSERT_EQ(fDevices[1]->Execute("output B"), "");
+    const std::map<std::string, std::string> forced1{{"device", Key(1)}, {"cause", "forced"}};
+    EXPECT_TRUE(exporter->WaitSample("control7710_changeovers_total", forced1, 1));
+    EXPECT_EQ(Sample(exporter->Metrics(), "control7710_changeovers_total",
+                     {{"device", Key(1)}, {"cause", "auto"}}),
               0);
 }
 

@@ -102,11 +102,13 @@ simulate() {
     echo "$1" >&4
 }
 
-# ---- The exporter, polling every 100 ms.
+# ---- The exporter, polling every 100 ms; the second device has a label.
 EXPORTER_PORT=$(free_port)
-"$EXPORTER" --web.listen-address "127.0.0.1:$EXPORTER_PORT" --interval 100 "${DEVICES[@]}" \
+"$EXPORTER" --web.listen-address "127.0.0.1:$EXPORTER_PORT" --interval 100 \
+    "${DEVICES[0]}" "${DEVICES[1]}=Studio 2" "${DEVICES[2]}" \
     >"$WORK/exporter.log" 2>&1 &
-PIDS+=($!)
+EXPORTER_PID=$!
+PIDS+=($EXPORTER_PID)
 wait_until 10 curl -sf "http://127.0.0.1:$EXPORTER_PORT/-/healthy" -o /dev/null ||
     fail "the exporter did not start"
 
@@ -146,6 +148,9 @@ wait_until 10 query_is "control7710_output_input{device=\"$SECOND\"}" 2 ||
     fail "the changeover of $SECOND did not reach Prometheus"
 wait_until 15 firing Control7710Changeover "$SECOND" ||
     fail "no changeover alert for $SECOND"
+curl -sf "http://127.0.0.1:$PROMETHEUS_PORT/api/v1/alerts" |
+    grep -qF "\"summary\":\"Changeover switch $SECOND (Studio 2) changed over\"" ||
+    fail "the changeover alert does not name $SECOND by its label"
 echo "changeover of $SECOND seen and alerted"
 
 # Forced to input A and held there, then A fails: the output carries a failing input.
@@ -157,13 +162,24 @@ wait_until 15 firing Control7710OutputCheckFailing "$THIRD" ||
     fail "no failing-output alert for $THIRD"
 echo "failing output of $THIRD seen and alerted"
 
+# The operator forces input B and, once that is seen, gives the output back to AUTO: a
+# forced change, which must not alert as a changeover.
+simulate "@3 output B"
+wait_until 15 query_is "control7710_changeovers_total{device=\"$THIRD\",cause=\"forced\"}" 1 ||
+    fail "the forced change of $THIRD did not reach Prometheus"
+simulate "@3 mode auto"
+wait_until 15 query_is "control7710_auto_mode{device=\"$THIRD\"}" 1 ||
+    fail "the return of $THIRD to AUTO did not reach Prometheus"
+echo "forced change of $THIRD seen"
+
 simulate "@1 temp 72"
 wait_until 15 query_is "control7710_temperature_celsius{device=\"$FIRST\"}" 72 ||
     fail "the temperature of $FIRST did not reach Prometheus"
 wait_until 15 firing Control7710Overheat "$FIRST" || fail "no overheat alert for $FIRST"
 echo "overheat of $FIRST seen and alerted"
 
-# Each alert names its own device only.
+# Each alert names its own device only, and the forced change of the third is no
+# changeover (the overheat alert took an evaluation of the rules after its return to AUTO).
 query_is "count(ALERTS{alertstate=\"firing\",device=\"$FIRST\"})" 1 ||
     fail "$FIRST has alerts that belong to others"
 query_is "count(ALERTS{alertname=\"Control7710Changeover\",alertstate=\"firing\"})" 1 ||
@@ -174,4 +190,14 @@ query_is "count(ALERTS{alertname=\"Control7710Changeover\",alertstate=\"firing\"
 curl -sf "http://127.0.0.1:$EXPORTER_PORT/metrics" -o "$WORK/metrics.txt" ||
     fail "no scrape of the exporter"
 "$PROMTOOL" check metrics <"$WORK/metrics.txt" || fail "promtool rejects the exporter's text"
+
+# The exporter ends: the rule on the example configuration's job sees its scrapes fail,
+# and the rule on an absent job keeps quiet.
+kill "$EXPORTER_PID"
+wait_until 15 query_is \
+    "count(ALERTS{alertname=\"Control7710ExporterDown\",alertstate=\"pending\"})" 1 ||
+    fail "no pending alert for the exporter that ended"
+query_is "count(ALERTS{alertname=\"Control7710ExporterAbsent\"})" "" ||
+    fail "an exporter that is down is taken for an absent one"
+echo "exporter down seen"
 echo "PASS"
