@@ -8,6 +8,7 @@
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
 #include "LinkMachine.h"
+#include "UnitProc.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,8 +24,6 @@
 class QObject;
 class TLinkLoop;
 class TSwNotification;
-
-constexpr int DEVICE_PORT = 10001;
 
 // Check and power supply states.
 constexpr int STATE_OFF = 0;

@@ -42,9 +42,9 @@ constexpr int CHECK_MARGIN_MS = 500;
 const char* const USAGE = R"(Usage: control7710-cli COMMAND [ARGUMENT] ADDRESS [OPTIONS]
        control7710-cli check -H ADDRESS [-p PORT] [-t SECONDS] [-w TEMP] [-c TEMP]
 
-Connects to the changeover switch at ADDRESS (a dotted IPv4 address) with the station's
-own link. Data goes to standard output; errors and the reasons a connection ended go to
-standard error.
+Connects to the changeover switch at ADDRESS (a dotted IPv4 address, followed by :PORT
+when the device listens on another port than 10001) with the station's own link. Data
+goes to standard output; errors and the reasons a connection ended go to standard error.
 
 Commands:
   events ADDRESS        print one line per event as it fires: the event's name, the input
@@ -72,15 +72,16 @@ Commands:
                         took. Names and ranges (values outside are limited to the range):
 %s
 Options:
-  --port N, -p N  device port (default 10001)
+  --port N, -p N  device port (default 10001), in place of ADDRESS:PORT
   --seconds S     events and watch: disconnect after S seconds (default: until Ctrl+C)
   --json          events, report and watch: one JSON object per line, times in ISO 8601
                   with their UTC offset, settings in seconds and decibels beside the
                   device's raw value
-  -H ADDRESS      the device's address, in place of the ADDRESS word
+  -H ADDRESS      the device's address (with :PORT if need be), in place of the
+                  ADDRESS word
   -t SECONDS      check: the whole run ends within this time (default 10)
-  -w TEMP         check: warning from this temperature in degrees Celsius (default 60)
-  -c TEMP         check: critical from this temperature (default 70)
+  -w TEMP         check: warning from this temperature in degrees Celsius (default %d)
+  -c TEMP         check: critical from this temperature (default %d)
   --help, -h      show this text
   --version, -V   show the program's version
 
@@ -114,7 +115,7 @@ void PrintReport(const TSwObject& link, TOutputForm form, TLineOutput& out) {
         return;
     }
     const TSettingsValues fields = SettingsFromStatus(link.Status());
-    for (const TReportLine& line : DeviceReport(link, fields, ".")) {
+    for (const TReportLine& line : DeviceReport(link.Status(), link.Address(), fields, ".")) {
         if (line.Kind == TReportKind::More)
             out.Put(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
         else
@@ -281,8 +282,9 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
     std::optional<std::uint32_t> rate;
     std::string failure = "no reply";
     const auto conclude = [&] {
-        deadline.Settle(out, PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)),
-                        result->Status);
+        deadline.Settle(
+            out, PluginLine(*result, CheckPerformanceData(link.Status(), options.Limits, rate)),
+            result->Status);
         session.Finish(0);
     };
     QTimer::singleShot(std::max(0, options.TimeoutSeconds * 1000 - CHECK_MARGIN_MS), [&] {
@@ -293,7 +295,8 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
         if (StopIsFailure(code))
             failure = StopReason(code, sender->LastError());
     });
-    link.OnCounters.Listen([&](TSwObject*) { result = EvaluateDevice(link, options.Limits); });
+    link.OnCounters.Listen(
+        [&](TSwObject*) { result = EvaluateDevice(link.Status(), options.Limits); });
     link.OnLinkStat.Listen([&](TSwObject*, std::uint32_t value, int kind) {
         if (kind != LINK_RATE)
             return;
@@ -381,7 +384,8 @@ int main(int argc, char* argv[]) {
     TCliOptions options;
     const std::string error = ParseCliArguments(args, options);
     if (options.Help) {
-        std::printf(USAGE, SettingArgsHelp().c_str());
+        const TTemperatureLimits defaults;
+        std::printf(USAGE, SettingArgsHelp().c_str(), defaults.Warning, defaults.Critical);
         return 0;
     }
     if (options.Version) {
