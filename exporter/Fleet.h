@@ -4,6 +4,7 @@
 // without touching the devices that stay.
 
 #include "DeviceWatch.h"
+#include "LinkLoop.h"
 
 #include <map>
 #include <memory>
@@ -40,5 +41,7 @@ private:
     TLogSink fLog;
     std::chrono::milliseconds fCyclePeriod;
     TRelay* fRelay;
+    // Drives every link; outlives the watches.
+    TLinkLoop fLoop;
     std::map<std::string, std::unique_ptr<TDeviceWatch>> fWatches;
 };
