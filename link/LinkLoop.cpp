@@ -243,13 +243,13 @@ private:
         fRaw.clear();
         fSearch = {};
         Arm(core, TWait::Receive, now + fLimit);
-        return fReadable ? Receive(core, now) : TLinkStep{};
+        return Receive(core, now);
     }
 
     // Reads as ReceiveFrame does, a chunk at a time, until the first frame is whole; what
     // follows it stays in the socket for the next receive.
     TLinkStep Receive(TLinkLoop::TCore& core, TLinkTime now) {
-        for (;;) {
+        while (fReadable) {
             int received = 0;
             const int room = ReadRoom(static_cast<int>(fRaw.size()));
             if (!SocketRecv(fSocket, core.Chunk, room, received)) {
@@ -259,6 +259,9 @@ private:
                 fReadable = false;
                 return {};
             }
+            // A read that did not fill its room emptied the socket; what arrives later
+            // is reported anew.
+            fReadable = received == room;
             fRaw.insert(fRaw.end(), core.Chunk, core.Chunk + received);
             fSearch.Scan(fRaw.data(), static_cast<int>(fRaw.size()));
             if (fSearch.Found())
@@ -266,6 +269,7 @@ private:
             if (fRaw.size() == SW_BUFFER_SIZE)
                 return Resume(core, fMachine.ReceiveFailed(SOCK_ERR_BAD_FRAME, now));
         }
+        return {};
     }
 
     TLinkStep Replied(TLinkLoop::TCore& core, TLinkTime now) {

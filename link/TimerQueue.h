@@ -9,10 +9,9 @@
 #include <utility>
 #include <vector>
 
-// A party's deadline and place in a timer queue; only the queue changes it.
+// A party's place in a timer queue; only the queue changes it.
 struct TTimerSlot {
     static constexpr std::size_t NONE = static_cast<std::size_t>(-1);
-    std::chrono::steady_clock::time_point Deadline{};
     std::size_t Index = NONE;
 };
 
@@ -23,21 +22,23 @@ public:
 
     bool Empty() const { return fHeap.empty(); }
     // The earliest deadline; the queue must not be empty.
-    TTime Earliest() const { return fHeap.front()->Timer.Deadline; }
+    TTime Earliest() const { return fHeap.front().Deadline; }
 
     // Sets or moves party's deadline.
     void Set(T& party, TTime deadline) {
-        TTimerSlot& slot = party.Timer;
-        const bool later = slot.Index != TTimerSlot::NONE && deadline > slot.Deadline;
-        slot.Deadline = deadline;
-        if (slot.Index == TTimerSlot::NONE) {
-            slot.Index = fHeap.size();
-            fHeap.push_back(&party);
+        std::size_t index = party.Timer.Index;
+        if (index == TTimerSlot::NONE) {
+            index = fHeap.size();
+            fHeap.push_back({deadline, &party});
+            party.Timer.Index = index;
+            return Up(index);
         }
+        const bool later = deadline > fHeap[index].Deadline;
+        fHeap[index].Deadline = deadline;
         if (later)
-            Down(slot.Index);
+            Down(index);
         else
-            Up(slot.Index);
+            Up(index);
     }
 
     void Cancel(T& party) {
@@ -45,37 +46,42 @@ public:
         if (index == TTimerSlot::NONE)
             return;
         party.Timer.Index = TTimerSlot::NONE;
-        T* last = fHeap.back();
+        const TEntry last = fHeap.back();
         fHeap.pop_back();
         if (index == fHeap.size())
             return;
         Place(index, last);
         Down(index);
-        Up(last->Timer.Index);
+        Up(last.Party->Timer.Index);
     }
 
     // Takes the party with the earliest deadline off the queue if that deadline is not
     // after now; null otherwise.
     T* PopDue(TTime now) {
-        if (fHeap.empty() || fHeap.front()->Timer.Deadline > now)
+        if (fHeap.empty() || fHeap.front().Deadline > now)
             return nullptr;
-        T* due = fHeap.front();
+        T* due = fHeap.front().Party;
         Cancel(*due);
         return due;
     }
 
 private:
-    void Place(std::size_t index, T* party) {
-        fHeap[index] = party;
-        party->Timer.Index = index;
+    struct TEntry {
+        TTime Deadline;
+        T* Party;
+    };
+
+    void Place(std::size_t index, const TEntry& entry) {
+        fHeap[index] = entry;
+        entry.Party->Timer.Index = index;
     }
 
     bool Before(std::size_t a, std::size_t b) const {
-        return fHeap[a]->Timer.Deadline < fHeap[b]->Timer.Deadline;
+        return fHeap[a].Deadline < fHeap[b].Deadline;
     }
 
     void Swap(std::size_t a, std::size_t b) {
-        T* first = fHeap[a];
+        const TEntry first = fHeap[a];
         Place(a, fHeap[b]);
         Place(b, first);
     }
@@ -101,5 +107,5 @@ private:
         }
     }
 
-    std::vector<T*> fHeap;
+    std::vector<TEntry> fHeap;
 };
