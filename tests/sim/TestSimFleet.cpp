@@ -183,7 +183,7 @@ TEST(SimFleetCommandLine, CountAndVersion) {
 
     const std::vector<std::vector<std::string>> bad = {
         {"--count", "0"},
-        {"--count", "1001"},
+        {"--count", "2001"},
         {"--count", "ten"},
         {"--count"},
         {"--count", "2", "--bind", "10.0.0.1"},
