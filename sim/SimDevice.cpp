@@ -46,11 +46,12 @@ TFrameScan TakeFrame(TSimBytes& pending, TSimBytes& payload) {
         return TFrameScan::None;
     }
     const auto end = mark + 2;
-    payload.assign(FRAME_MAX_DECLARED, 0);
+    // Not zeroed: only the bytes decoded are read.
+    std::uint8_t decoded[FRAME_MAX_DECLARED];
     int length = 0;
     const bool valid = DecodeFrame(pending.data(), static_cast<int>(end - pending.begin()),
-                                   payload.data(), length);
-    payload.resize(valid ? static_cast<std::size_t>(length) : 0);
+                                   decoded, length);
+    payload.assign(decoded, decoded + (valid ? length : 0));
     pending.erase(pending.begin(), end);
     return valid ? TFrameScan::Payload : TFrameScan::Broken;
 }
