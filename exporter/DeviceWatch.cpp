@@ -3,7 +3,6 @@
 #include "ChangeLines.h"
 #include "StationText.h"
 
-#include <cstdio>
 #include <random>
 
 namespace {
@@ -14,14 +13,8 @@ TBackoff::TRandom RandomShare() {
     };
 }
 
-std::string Seconds(std::chrono::milliseconds span) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(span.count()) / 1000);
-    return text;
-}
-
 // The event slots of the device's data, after which the state series follow.
-TSwObject::TNotifyEvent TSwObject::*const NOTIFY_SLOTS[] = {
+TSwObject::TNotifySlot TSwObject::*const NOTIFY_SLOTS[] = {
     &TSwObject::OnOutput,          &TSwObject::OnAutoMode,       &TSwObject::OnPsuMonitoring,
     &TSwObject::OnPsu1State,       &TSwObject::OnPsu2State,      &TSwObject::OnTempValid,
     &TSwObject::OnTemperature,     &TSwObject::OnSyncControl,    &TSwObject::OnSyncTime,
@@ -31,7 +24,7 @@ TSwObject::TNotifyEvent TSwObject::*const NOTIFY_SLOTS[] = {
     &TSwObject::OnAudioLevelValue, &TSwObject::OnAudioLevelTime, &TSwObject::OnRecoveryControl,
     &TSwObject::OnRecoveryTime,
 };
-TSwObject::TInputEvent TSwObject::*const INPUT_SLOTS[] = {
+TSwObject::TInputSlot TSwObject::*const INPUT_SLOTS[] = {
     &TSwObject::OnVideoSync, &TSwObject::OnVideoMotion, &TSwObject::OnVideoLevel,
     &TSwObject::OnAudioLeft, &TSwObject::OnAudioRight,
 };
@@ -64,8 +57,8 @@ void TDeviceWatch::Disconnect() {
 }
 
 void TDeviceWatch::LogStopped() {
-    Log("stop", StopReason(STOP_BY_REQUEST, 0),
-        {{"code", std::to_string(STOP_BY_REQUEST)}, {"reason", StopCodeName(STOP_BY_REQUEST)}});
+    Log(TLogLevel::Info, "stop", StopReason(STOP_BY_REQUEST, 0),
+        {{"code", STOP_BY_REQUEST}, {"reason", StopCodeName(STOP_BY_REQUEST)}});
 }
 
 void TDeviceWatch::SetLabel(const std::string& label) {
@@ -74,68 +67,60 @@ void TDeviceWatch::SetLabel(const std::string& label) {
 }
 
 void TDeviceWatch::Wire() {
-    WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
-    WireStateEvents();
     // The state record's mode is taken in before its output, so the mode seen here is the
     // one the device reported with the new output: a select command leaves it in MANUAL.
-    auto outputLine = fLink.OnOutput;
-    fLink.OnOutput = [this, outputLine](TSwObject* link) {
+    fLink.OnOutput.Listen([this](TSwObject* link) {
         if (!fFirstPass)
             fMetrics.Changeover(link->AutoMode());
-        outputLine(link);
-    };
-    fLink.OnConnected = [this](TSwObject*, bool) {
+    });
+    WireChangeLines(fLink,
+                    [this](const std::string& line) { Log(TLogLevel::Info, "change", line); });
+    WireStateEvents();
+    fLink.OnConnected.Listen([this](TSwObject*, bool) {
         fMetrics.Connected();
         fBackoff.Connected(TBackoff::TClock::now());
-    };
-    fLink.OnCounters = [this](TSwObject*) { FirstPassDone(); };
-    fLink.OnLinkStat = [this](TSwObject*, std::uint32_t value, int kind) {
+    });
+    fLink.OnCounters.Listen([this](TSwObject*) { FirstPassDone(); });
+    fLink.OnLinkStat.Listen([this](TSwObject*, std::uint32_t value, int kind) {
         fMetrics.LinkStat(value, kind);
         if (kind == LINK_READ_WARNING)
-            Log("warning", "!!! connection read malfunction");
-    };
-    fLink.OnStop = [this](TSwObject*, int code) { Stopped(code); };
+            Log(TLogLevel::Warn, "warning", "!!! connection read malfunction");
+    });
+    fLink.OnStop.Listen([this](TSwObject*, int code) { Stopped(code); });
 }
 
 // Every field event, after its change line, brings the state series up to date.
 void TDeviceWatch::WireStateEvents() {
-    for (auto slot : NOTIFY_SLOTS) {
-        fLink.*slot = [this, line = fLink.*slot](TSwObject* link) {
-            if (line)
-                line(link);
-            fMetrics.StateChanged(link->Status());
-        };
-    }
+    for (auto slot : NOTIFY_SLOTS)
+        (fLink.*slot).Listen([this](TSwObject* link) { fMetrics.StateChanged(link->Status()); });
     for (auto slot : INPUT_SLOTS) {
-        fLink.*slot = [this, line = fLink.*slot](TSwObject* link, int input) {
-            if (line)
-                line(link, input);
+        (fLink.*slot).Listen([this](TSwObject* link, int) {
             fMetrics.StateChanged(link->Status());
-        };
+        });
     }
 }
 
 void TDeviceWatch::FirstPassDone() {
     fFirstPass = false;
     fMetrics.StateCurrent(fLink.Status());
-    Log("connect", "Control started", {{"name", PrintableDeviceText(fLink.DeviceName())}});
+    Log(TLogLevel::Info, "connect", "Control started",
+        {{"name", PrintableDeviceText(fLink.DeviceName())}});
 }
 
 void TDeviceWatch::Stopped(int code) {
     fMetrics.Stopped(code);
-    std::vector<std::pair<std::string, std::string>> fields{
-        {"code", std::to_string(code)},
-        {"reason", StopCodeName(code)},
-        {"error", std::to_string(fLink.LastError())}};
+    TLogFields fields{{"code", code}, {"reason", StopCodeName(code)}, {"error", fLink.LastError()}};
     if (code != STOP_BY_REQUEST) {
         const auto wait = fBackoff.Stopped(TBackoff::TClock::now());
-        fields.emplace_back("reconnect_in", Seconds(wait));
+        fields.emplace_back("reconnect_in",
+                            TLogValue::Decimal(static_cast<double>(wait.count()) / 1000, 1));
         fRetry.start(wait);
     }
-    Log("stop", StopReason(code, fLink.LastError()), std::move(fields));
+    Log(code == STOP_BY_REQUEST ? TLogLevel::Info : TLogLevel::Warn, "stop",
+        StopReason(code, fLink.LastError()), std::move(fields));
 }
 
-void TDeviceWatch::Log(const std::string& event, const std::string& message,
-                       std::vector<std::pair<std::string, std::string>> fields) const {
-    fLog({QDateTime::currentDateTime(), fKey, event, message, std::move(fields)});
+void TDeviceWatch::Log(TLogLevel level, const std::string& event, const std::string& message,
+                       TLogFields fields) const {
+    fLog({QDateTime::currentDateTime(), level, fKey, event, message, std::move(fields)});
 }

@@ -133,11 +133,10 @@ TFormMain::TFormMain(std::string settingsFileName, QWidget* parent)
 TFormMain::~TFormMain() = default;
 
 void TFormMain::WireLink() {
-    fLink->OnStop = [this](TSwObject*, int code) { OnStop(code); };
-    fLink->OnLinkStat = [this](TSwObject*, std::uint32_t value, int kind) {
-        OnLinkStat(value, kind);
-    };
-    fLink->OnDeviceName = [this](TSwObject*) { OnDeviceName(); };
+    fLink->OnStop.Listen([this](TSwObject*, int code) { OnStop(code); });
+    fLink->OnLinkStat.Listen(
+        [this](TSwObject*, std::uint32_t value, int kind) { OnLinkStat(value, kind); });
+    fLink->OnDeviceName.Listen([this](TSwObject*) { OnDeviceName(); });
     WireStatus();
     WireSettings();
 }

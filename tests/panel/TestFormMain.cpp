@@ -3,6 +3,7 @@
 
 #include "FileSizeLimit.h"
 #include "FormFixture.h"
+#include "ShortLinkTiming.h"
 #include "Widgets.h"
 
 #include <QApplication>
@@ -142,11 +143,12 @@ TEST_F(FormFixture, RefusedAndWrongRepliesAreJournalledAndShown) {
 TEST_F(FormFixture, SilentDeviceStopsWithTheTimeOutCountInTheSummary) {
     StartDevice(fAddress);
     OpenForm();
+    fForm->Link()->SetTiming(SHORT_LINK_TIMING);
     TypeAddress(QString::fromStdString(fAddress));
     ClickConnect();
     ASSERT_TRUE(WaitConnected());
     ASSERT_EQ(fDevice->Execute("fault silent on"), "");
-    ASSERT_TRUE(WaitStopped(12s));
+    ASSERT_TRUE(WaitStopped(5s));
 
     const std::vector<QString> messages = Messages();
     EXPECT_EQ(messages[0], "Control stoped ( LE=3 )");
