@@ -49,8 +49,8 @@ TFrameScan TakeFrame(TSimBytes& pending, TSimBytes& payload) {
     // Not zeroed: only the bytes decoded are read.
     std::uint8_t decoded[FRAME_MAX_DECLARED];
     int length = 0;
-    const bool valid = DecodeFrame(pending.data(), static_cast<int>(end - pending.begin()),
-                                   decoded, length);
+    const bool valid =
+        DecodeFrame(pending.data(), static_cast<int>(end - pending.begin()), decoded, length);
     payload.assign(decoded, decoded + (valid ? length : 0));
     pending.erase(pending.begin(), end);
     return valid ? TFrameScan::Payload : TFrameScan::Broken;
@@ -238,8 +238,12 @@ bool TSimDevice::OpenListener() {
     }
     fPort = BoundPort(fListener);
     fLoop.Watch(fListener, [this](std::uint32_t) {
+        // The station first, whatever order epoll gives: a station that has just left
+        // makes room for the next one.
+        if (fStation != INVALID_SOCKET)
+            ReadStation();
         AcceptStation();
-        WatchSockets();
+        Settle();
     });
     return true;
 }
@@ -291,7 +295,7 @@ void TSimDevice::FollowRefuse(bool refuse) {
     }
 }
 
-// After each event on the station or of a reply: once no reply is under way, takes the
+// After each event on the sockets or of a reply: once no reply is under way, takes the
 // frames already received and what Execute asked for meanwhile, in that order.
 void TSimDevice::Settle() {
     if (!fReply)
