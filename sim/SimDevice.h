@@ -74,7 +74,8 @@ public:
     // Runs one command of the script language (see SimScript.h). Returns an empty string
     // on success, otherwise the one-line error text, and nothing changed. "wait" blocks the
     // caller (Stop ends the wait early); "drop" and "fault refuse" take effect before
-    // Execute returns (after the reply under way, if any). Text the command prints goes to output.
+    // Execute returns, after the reply under way if any. Text the command prints goes to
+    // output.
     std::string Execute(const std::string& line);
     std::string Execute(const std::string& line, std::string& output);
     // The same, giving everything the command asked for: its Output, and Loop for whoever
