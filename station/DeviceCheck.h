@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-class TSwObject;
 struct TDeviceStatus;
 
 enum class TCheckStatus { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
@@ -20,17 +19,10 @@ struct TCheckResult {
     std::string Summary;
 };
 
-// True for a device that analyses video as well as audio, by its model in the name.
-bool AnalysesVideo(const std::string& deviceName);
-
-// True when the settings switch on the check that produces this result. An audio
-// channel's result counts as switched on when its THRESHOLD or DIF.LEVEL check is.
-bool CheckSwitchedOn(const TDeviceStatus& status, TCheck check);
-
 // Temperatures from these on (degrees Celsius) are a warning or critical.
 struct TTemperatureLimits {
     int Warning = 60;
-    int Critical = 70;
+    int Critical = OVERHEAT_LIMIT;
 };
 
 // Judges the state the link holds after its first complete pass. CRITICAL: a switched-on
@@ -38,7 +30,7 @@ struct TTemperatureLimits {
 // ERROR, or the temperature is at the critical limit; WARNING: such a check reports ERROR
 // only on the input not on the output, or the temperature is at the warning limit; OK
 // otherwise.
-TCheckResult EvaluateDevice(const TSwObject& link, const TTemperatureLimits& limits = {});
+TCheckResult EvaluateDevice(const TDeviceStatus& status, const TTemperatureLimits& limits = {});
 
 // The verdict when the device could not be read: CRITICAL with the reason.
 TCheckResult Unreachable(const std::string& reason);
@@ -46,7 +38,7 @@ TCheckResult Unreachable(const std::string& reason);
 // The performance data of the device's state: temperature with its limits, each power
 // supply's state code, the input on the output (1 or 2), automatic mode (0 or 1) and the
 // link's poll cycles per second ("U" while not measured).
-std::string CheckPerformanceData(const TSwObject& link, const TTemperatureLimits& limits,
+std::string CheckPerformanceData(const TDeviceStatus& status, const TTemperatureLimits& limits,
                                  std::optional<std::uint32_t> cyclesPerSecond);
 
 // The first line of a monitoring plugin's output: "SWITCH " + summary, then the

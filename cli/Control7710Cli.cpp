@@ -79,8 +79,8 @@ Options:
                   device's raw value
   -H ADDRESS      the device's address, in place of the ADDRESS word
   -t SECONDS      check: the whole run ends within this time (default 10)
-  -w TEMP         check: warning from this temperature in degrees Celsius (default 60)
-  -c TEMP         check: critical from this temperature (default 70)
+  -w TEMP         check: warning from this temperature in degrees Celsius (default %d)
+  -c TEMP         check: critical from this temperature (default %d)
   --help, -h      show this text
   --version, -V   show the program's version
 
@@ -114,7 +114,7 @@ void PrintReport(const TSwObject& link, TOutputForm form, TLineOutput& out) {
         return;
     }
     const TSettingsValues fields = SettingsFromStatus(link.Status());
-    for (const TReportLine& line : DeviceReport(link, fields, ".")) {
+    for (const TReportLine& line : DeviceReport(link.Status(), link.Address(), fields, ".")) {
         if (line.Kind == TReportKind::More)
             out.Put(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
         else
@@ -281,8 +281,9 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
     std::optional<std::uint32_t> rate;
     std::string failure = "no reply";
     const auto conclude = [&] {
-        deadline.Settle(out, PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)),
-                        result->Status);
+        deadline.Settle(
+            out, PluginLine(*result, CheckPerformanceData(link.Status(), options.Limits, rate)),
+            result->Status);
         session.Finish(0);
     };
     QTimer::singleShot(std::max(0, options.TimeoutSeconds * 1000 - CHECK_MARGIN_MS), [&] {
@@ -293,7 +294,8 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
         if (StopIsFailure(code))
             failure = StopReason(code, sender->LastError());
     });
-    link.OnCounters.Listen([&](TSwObject*) { result = EvaluateDevice(link, options.Limits); });
+    link.OnCounters.Listen(
+        [&](TSwObject*) { result = EvaluateDevice(link.Status(), options.Limits); });
     link.OnLinkStat.Listen([&](TSwObject*, std::uint32_t value, int kind) {
         if (kind != LINK_RATE)
             return;
@@ -381,7 +383,8 @@ int main(int argc, char* argv[]) {
     TCliOptions options;
     const std::string error = ParseCliArguments(args, options);
     if (options.Help) {
-        std::printf(USAGE, SettingArgsHelp().c_str());
+        const TTemperatureLimits defaults;
+        std::printf(USAGE, SettingArgsHelp().c_str(), defaults.Warning, defaults.Critical);
         return 0;
     }
     if (options.Version) {
