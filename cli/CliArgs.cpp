@@ -8,6 +8,8 @@
 
 namespace {
 
+const std::string PORT_OPTIONS[] = {"-p", "--port"};
+
 bool ParseNumber(const std::string& text, int low, int high, int& value) {
     char* end = nullptr;
     const long number = std::strtol(text.c_str(), &end, 10);
@@ -78,9 +80,24 @@ std::string CheckArgument(const TCliOptions& options) {
     return ApplySettingArgs(options.Settings, probe);
 }
 
+// The address word, and its port when it has one; "" or what is wrong. portOption: the
+// port was given by an option too.
+std::string TakeAddress(const std::string& text, bool portOption, TCliOptions& options) {
+    TEndpoint endpoint;
+    if (!ParseEndpoint(text, endpoint))
+        return EndpointProblem(text);
+    const bool hasPort = text.find(':') != std::string::npos;
+    if (hasPort && portOption)
+        return "the port is given twice, in \"" + text + "\" and by an option";
+    options.Address = FormatAddress(endpoint.Address);
+    if (hasPort)
+        options.Port = endpoint.Port;
+    return "";
+}
+
 // The words: the command, its argument, the address unless -H gave it, settings.
 std::string CheckWords(std::vector<std::string> words, const std::optional<std::string>& host,
-                       TCliOptions& options) {
+                       bool portOption, TCliOptions& options) {
     const std::size_t at = words.empty() ? 0 : AddressPosition(words[0]);
     if (at == 0)
         return "expected a command";
@@ -96,11 +113,7 @@ std::string CheckWords(std::vector<std::string> words, const std::optional<std::
     const std::string error = CheckArgument(options);
     if (!error.empty())
         return error;
-    TAddressValue address{};
-    if (!ParseAddress(words[at], address))
-        return "invalid IP address \"" + words[at] + "\"";
-    options.Address = FormatAddress(address);
-    return "";
+    return TakeAddress(words[at], portOption, options);
 }
 
 // What the options say that the command does not take; "" when all fit.
@@ -143,6 +156,8 @@ std::string ParseCliArguments(const std::vector<std::string>& args, TCliOptions&
         if (!error.empty())
             return error;
     }
-    const std::string error = CheckWords(words, host, options);
+    const bool portOption = std::find_first_of(given.begin(), given.end(), std::begin(PORT_OPTIONS),
+                                               std::end(PORT_OPTIONS)) != given.end();
+    const std::string error = CheckWords(words, host, portOption, options);
     return error.empty() ? CheckFit(options, given) : error;
 }

@@ -42,9 +42,9 @@ constexpr int CHECK_MARGIN_MS = 500;
 const char* const USAGE = R"(Usage: control7710-cli COMMAND [ARGUMENT] ADDRESS [OPTIONS]
        control7710-cli check -H ADDRESS [-p PORT] [-t SECONDS] [-w TEMP] [-c TEMP]
 
-Connects to the changeover switch at ADDRESS (a dotted IPv4 address) with the station's
-own link. Data goes to standard output; errors and the reasons a connection ended go to
-standard error.
+Connects to the changeover switch at ADDRESS (a dotted IPv4 address, followed by :PORT
+when the device listens on another port than 10001) with the station's own link. Data
+goes to standard output; errors and the reasons a connection ended go to standard error.
 
 Commands:
   events ADDRESS        print one line per event as it fires: the event's name, the input
@@ -72,12 +72,13 @@ Commands:
                         took. Names and ranges (values outside are limited to the range):
 %s
 Options:
-  --port N, -p N  device port (default 10001)
+  --port N, -p N  device port (default 10001), in place of ADDRESS:PORT
   --seconds S     events and watch: disconnect after S seconds (default: until Ctrl+C)
   --json          events, report and watch: one JSON object per line, times in ISO 8601
                   with their UTC offset, settings in seconds and decibels beside the
                   device's raw value
-  -H ADDRESS      the device's address, in place of the ADDRESS word
+  -H ADDRESS      the device's address (with :PORT if need be), in place of the
+                  ADDRESS word
   -t SECONDS      check: the whole run ends within this time (default 10)
   -w TEMP         check: warning from this temperature in degrees Celsius (default %d)
   -c TEMP         check: critical from this temperature (default %d)

@@ -70,6 +70,11 @@ TEST(CliArgs, PluginFormAndPositionalFormReadTheSame) {
     EXPECT_EQ(positional.Limits.Critical, 70);
     EXPECT_EQ(positional.TimeoutSeconds, 10);
 
+    TCliOptions withPort;
+    ASSERT_EQ(Parse({"check", "-H", "127.0.0.1:2000"}, withPort), "");
+    EXPECT_EQ(withPort.Address, "127.0.0.1");
+    EXPECT_EQ(withPort.Port, 2000);
+
     TCliOptions select;
     ASSERT_EQ(Parse({"select", "B", "-H", "127.0.0.2", "--json"}, select), "");
     EXPECT_EQ(select.Argument, "B");
@@ -95,6 +100,8 @@ TEST(CliArgs, MistakesAreNamed) {
         {{"check"}, "wrong number of arguments for check"},
         {{"check", "-H", "127.0.0.1", "127.0.0.2"}, "wrong number of arguments for check"},
         {{"check", "-H", "300.0.0.1"}, "invalid IP address \"300.0.0.1\""},
+        {{"check", "-H", "127.0.0.1:2000", "-p", "2000"},
+         "the port is given twice, in \"127.0.0.1:2000\" and by an option"},
         {{"check", "-H", "127.0.0.1", "-w", "hot"}, "bad value \"hot\" for -w"},
         {{"check", "-H", "127.0.0.1", "-w", "80"},
          "the warning temperature is above the critical one"},
