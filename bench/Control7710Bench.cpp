@@ -6,12 +6,14 @@
 #include "BenchFleet.h"
 #include "BenchJournal.h"
 #include "BenchLink.h"
+#include "BenchRelay.h"
 #include "BenchReport.h"
 #include "BenchWindow.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@ namespace {
 
 const char* const USAGE = R"(Usage: control7710-bench [--quick] [--strict]
        control7710-bench --fleet [N]
+       control7710-bench --relay
        control7710-bench --help | --version
 
 Starts the simulated device in-process on 127.0.0.1 and measures the station against it,
@@ -43,6 +46,9 @@ Options:
   --strict   exit with status 2 when a strict goal is missed
   --fleet    instead, the fleet: the simulator serving N devices (default 10, 50 and 250
              in turn) and the exporter polling them every 100 ms, each a process of its own
+  --relay    instead, the exporter's relay: a station's link polling through it against
+             straight to the simulator, change-to-client latency through it, and the
+             exporter's CPU with 250 devices and a client on each relay
   --help     show this text
   --version  show the version
 
@@ -62,6 +68,7 @@ struct TOptions {
     bool Version = false;
     // Device counts of the fleet run; empty for the station's own benchmark.
     std::vector<int> Fleet;
+    bool Relay = false;
 };
 
 // The counts after --fleet: the one given, or the default series.
@@ -87,6 +94,8 @@ bool ParseOptions(int argc, char* argv[], TOptions& options, std::string& bad) {
             options.Help = true;
         else if (argument == "--version")
             options.Version = true;
+        else if (argument == "--relay")
+            options.Relay = true;
         else if (argument == "--fleet" && ParseFleet(argc, argv, i, options.Fleet))
             continue;
         else {
@@ -111,12 +120,11 @@ TPlan QuickPlan() {
     return plan;
 }
 
-int RunBenchmark(const TPlan& plan, bool strict) {
+// Measures into a report and sums it up; the exit status.
+int Run(const std::function<void(TBenchReport&)>& measure, bool strict) {
     TBenchReport report;
     try {
-        BenchLink(plan.Link, report);
-        BenchJournal(plan.Journal, report);
-        BenchWindow(plan.WindowSeconds, report);
+        measure(report);
     } catch (const TBenchError& error) {
         std::fprintf(stderr, "control7710-bench: %s\n", error.what());
         return EXIT_FAILED;
@@ -125,16 +133,10 @@ int RunBenchmark(const TPlan& plan, bool strict) {
     return strict && report.FixedGoalMissed() ? EXIT_STRICT_MISSED : 0;
 }
 
-int RunFleet(const std::vector<int>& sizes, bool strict) {
-    TBenchReport report;
-    try {
-        BenchFleet(sizes, report);
-    } catch (const TBenchError& error) {
-        std::fprintf(stderr, "control7710-bench: %s\n", error.what());
-        return EXIT_FAILED;
-    }
-    report.Summary();
-    return strict && report.FixedGoalMissed() ? EXIT_STRICT_MISSED : 0;
+void MeasureStation(const TPlan& plan, TBenchReport& report) {
+    BenchLink(plan.Link, report);
+    BenchJournal(plan.Journal, report);
+    BenchWindow(plan.WindowSeconds, report);
 }
 
 // The benchmark's own window processes, which it starts as this program with an option of
@@ -172,7 +174,13 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (!options.Fleet.empty())
-        return RunFleet(options.Fleet, options.Strict);
+        return Run([&](TBenchReport& report) { BenchFleet(options.Fleet, report); },
+                   options.Strict);
+    if (options.Relay) {
+        QCoreApplication application(argc, argv);
+        return Run(BenchRelay, options.Strict);
+    }
     QApplication application(argc, argv);
-    return RunBenchmark(options.Quick ? QuickPlan() : TPlan(), options.Strict);
+    const TPlan plan = options.Quick ? QuickPlan() : TPlan();
+    return Run([&](TBenchReport& report) { MeasureStation(plan, report); }, options.Strict);
 }
