@@ -21,7 +21,7 @@ std::string Seconds(std::chrono::milliseconds span) {
 }
 
 // The event slots of the device's data, after which the state series follow.
-TSwObject::TNotifyEvent TSwObject::*const NOTIFY_SLOTS[] = {
+TSwObject::TNotifySlot TSwObject::*const NOTIFY_SLOTS[] = {
     &TSwObject::OnOutput,          &TSwObject::OnAutoMode,       &TSwObject::OnPsuMonitoring,
     &TSwObject::OnPsu1State,       &TSwObject::OnPsu2State,      &TSwObject::OnTempValid,
     &TSwObject::OnTemperature,     &TSwObject::OnSyncControl,    &TSwObject::OnSyncTime,
@@ -31,7 +31,7 @@ TSwObject::TNotifyEvent TSwObject::*const NOTIFY_SLOTS[] = {
     &TSwObject::OnAudioLevelValue, &TSwObject::OnAudioLevelTime, &TSwObject::OnRecoveryControl,
     &TSwObject::OnRecoveryTime,
 };
-TSwObject::TInputEvent TSwObject::*const INPUT_SLOTS[] = {
+TSwObject::TInputSlot TSwObject::*const INPUT_SLOTS[] = {
     &TSwObject::OnVideoSync, &TSwObject::OnVideoMotion, &TSwObject::OnVideoLevel,
     &TSwObject::OnAudioLeft, &TSwObject::OnAudioRight,
 };
@@ -74,44 +74,35 @@ void TDeviceWatch::SetLabel(const std::string& label) {
 }
 
 void TDeviceWatch::Wire() {
-    WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
-    WireStateEvents();
     // The state record's mode is taken in before its output, so the mode seen here is the
     // one the device reported with the new output: a select command leaves it in MANUAL.
-    auto outputLine = fLink.OnOutput;
-    fLink.OnOutput = [this, outputLine](TSwObject* link) {
+    fLink.OnOutput.Listen([this](TSwObject* link) {
         if (!fFirstPass)
             fMetrics.Changeover(link->AutoMode());
-        outputLine(link);
-    };
-    fLink.OnConnected = [this](TSwObject*, bool) {
+    });
+    WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
+    WireStateEvents();
+    fLink.OnConnected.Listen([this](TSwObject*, bool) {
         fMetrics.Connected();
         fBackoff.Connected(TBackoff::TClock::now());
-    };
-    fLink.OnCounters = [this](TSwObject*) { FirstPassDone(); };
-    fLink.OnLinkStat = [this](TSwObject*, std::uint32_t value, int kind) {
+    });
+    fLink.OnCounters.Listen([this](TSwObject*) { FirstPassDone(); });
+    fLink.OnLinkStat.Listen([this](TSwObject*, std::uint32_t value, int kind) {
         fMetrics.LinkStat(value, kind);
         if (kind == LINK_READ_WARNING)
             Log("warning", "!!! connection read malfunction");
-    };
-    fLink.OnStop = [this](TSwObject*, int code) { Stopped(code); };
+    });
+    fLink.OnStop.Listen([this](TSwObject*, int code) { Stopped(code); });
 }
 
 // Every field event, after its change line, brings the state series up to date.
 void TDeviceWatch::WireStateEvents() {
-    for (auto slot : NOTIFY_SLOTS) {
-        fLink.*slot = [this, line = fLink.*slot](TSwObject* link) {
-            if (line)
-                line(link);
-            fMetrics.StateChanged(link->Status());
-        };
-    }
+    for (auto slot : NOTIFY_SLOTS)
+        (fLink.*slot).Listen([this](TSwObject* link) { fMetrics.StateChanged(link->Status()); });
     for (auto slot : INPUT_SLOTS) {
-        fLink.*slot = [this, line = fLink.*slot](TSwObject* link, int input) {
-            if (line)
-                line(link, input);
+        (fLink.*slot).Listen([this](TSwObject* link, int) {
             fMetrics.StateChanged(link->Status());
-        };
+        });
     }
 }
 

@@ -2,59 +2,24 @@
 
 #include "DeviceMetrics.h"
 #include "Fleet.h"
+#include "SignalWatch.h"
 #include "WebServer.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <csignal>
-#include <cstring>
 #include <stdexcept>
-#include <sys/signalfd.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 sigset_t ExporterSignals() {
-    sigset_t signalSet;
-    sigemptyset(&signalSet);
-    sigaddset(&signalSet, SIGHUP);
-    sigaddset(&signalSet, SIGINT);
-    sigaddset(&signalSet, SIGTERM);
-    return signalSet;
+    return SignalSet({SIGHUP, SIGINT, SIGTERM});
 }
-
-// The blocked signals, readable as a file descriptor the event loop watches.
-class TSignalFile {
-public:
-    TSignalFile() {
-        const sigset_t signalSet = ExporterSignals();
-        fFile = signalfd(-1, &signalSet, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (fFile < 0)
-            throw std::runtime_error(std::string("cannot watch signals: ") + std::strerror(errno));
-    }
-    ~TSignalFile() { close(fFile); }
-    TSignalFile(const TSignalFile&) = delete;
-    TSignalFile& operator=(const TSignalFile&) = delete;
-
-    int Descriptor() const { return fFile; }
-    // The next signal that arrived, or 0.
-    int Take() const {
-        signalfd_siginfo info{};
-        if (read(fFile, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
-            return 0;
-        return static_cast<int>(info.ssi_signo);
-    }
-
-private:
-    int fFile = -1;
-};
 
 } // namespace
 
 void BlockExporterSignals() {
-    const sigset_t signalSet = ExporterSignals();
-    pthread_sigmask(SIG_BLOCK, &signalSet, nullptr);
+    BlockSignals(ExporterSignals());
 }
 
 class TExporter::TState {
@@ -75,10 +40,8 @@ public:
             std::fprintf(fErr, "control7710-exporter: %s\n", error.what());
             return EXIT_BAD_START;
         }
-        TSignalFile signalFile;
-        QSocketNotifier notifier(signalFile.Descriptor(), QSocketNotifier::Read);
-        QObject::connect(&notifier, &QSocketNotifier::activated,
-                         [this, &signalFile] { TakeSignals(signalFile); });
+        const TSignalWatch signalWatch(ExporterSignals(),
+                                       [this](int signal) { TakeSignal(signal); });
         fFleet = std::make_unique<TFleet>(
             fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval);
         Note("start", "Listening",
@@ -112,14 +75,13 @@ private:
         return true;
     }
 
-    void TakeSignals(const TSignalFile& signalFile) {
-        for (int signal = signalFile.Take(); signal != 0 && !fStopping;
-             signal = signalFile.Take()) {
-            if (signal == SIGHUP)
-                Reload();
-            else
-                Shutdown(signal);
-        }
+    void TakeSignal(int signal) {
+        if (fStopping)
+            return;
+        if (signal == SIGHUP)
+            Reload();
+        else
+            Shutdown(signal);
     }
 
     void Reload() {

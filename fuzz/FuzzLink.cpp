@@ -95,8 +95,9 @@ void ConnectInputChecks(TSwObject& link) {
     const auto check = [](TSwObject*, int input) {
         Expect(input == INPUT_A || input == INPUT_B, "an event for an input that is not A or B");
     };
-    link.OnVideoSync = link.OnVideoMotion = link.OnVideoLevel = check;
-    link.OnAudioLeft = link.OnAudioRight = check;
+    for (auto slot : {&TSwObject::OnVideoSync, &TSwObject::OnVideoMotion, &TSwObject::OnVideoLevel,
+                      &TSwObject::OnAudioLeft, &TSwObject::OnAudioRight})
+        (link.*slot).Listen(check);
 }
 
 std::int32_t ValueAt(const std::uint8_t* bytes) {

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr std::uint32_t RETRY_PAUSE_MS = 100;
 constexpr std::uint32_t RATE_PERIOD_MS = 1000;
 constexpr int MAX_ATTEMPTS = 3;
 
@@ -47,21 +46,23 @@ bool Bit0(std::uint8_t byte) {
 }
 
 template <typename T>
-void Update(TSwObject* sender, T& field, T value, bool force, const TSwObject::TNotifyEvent& slot) {
+void Update(TSwObject* sender, T& field, T value, bool force, const TSwObject::TNotifySlot& slot) {
     if (value == field && !force)
         return;
     field = value;
-    if (slot)
-        slot(sender);
+    slot(sender);
 }
 
 void UpdateInput(TSwObject* sender, int (&fields)[2], int input, int value, bool force,
-                 const TSwObject::TInputEvent& slot) {
+                 const TSwObject::TInputSlot& slot) {
     if (value == fields[input - 1] && !force)
         return;
     fields[input - 1] = value;
-    if (slot)
-        slot(sender, input);
+    slot(sender, input);
+}
+
+std::uint32_t Milliseconds(std::chrono::milliseconds span) {
+    return static_cast<std::uint32_t>(span.count());
 }
 
 } // namespace
@@ -71,8 +72,11 @@ void UpdateInput(TSwObject* sender, int (&fields)[2], int input, int value, bool
 // Everything the worker thread keeps for one connection, and its steps.
 class TSwObject::TWorker {
 public:
-    TWorker(TSwObject& link, QObject* target, std::chrono::milliseconds minCyclePeriod)
-        : fLink(link), fTarget(target), fMinCyclePeriod(minCyclePeriod) {}
+    TWorker(TSwObject& link, QObject* target, std::chrono::milliseconds minCyclePeriod,
+            const TLinkTiming& timing)
+        : fLink(link), fTarget(target), fMinCyclePeriod(minCyclePeriod),
+          fTimeoutMs(Milliseconds(timing.Timeout)), fRetryPauseMs(Milliseconds(timing.RetryPause)) {
+    }
 
     void Run() {
         // The pauses of a cycle are 1 ms; the default timer slack would add to each.
@@ -97,7 +101,7 @@ private:
     bool Open() {
         TSocket socket = INVALID_SOCKET;
         if (!SocketOpen(socket) ||
-            !SocketConnectTimeout(socket, fLink.fAddress, fLink.fPort, LINK_TIMEOUT_MS)) {
+            !SocketConnectTimeout(socket, fLink.fAddress, fLink.fPort, fTimeoutMs)) {
             SocketShutdown(socket);
             return false;
         }
@@ -141,7 +145,7 @@ private:
     }
 
     bool Send(const std::uint8_t* bytes, int length) {
-        if (SendFrame(fLink.fSocket, bytes, length, LINK_TIMEOUT_MS))
+        if (SendFrame(fLink.fSocket, bytes, length, fTimeoutMs))
             return true;
         GiveUp(STOP_WRITE_FAILED, SocketLastError());
         return false;
@@ -170,7 +174,7 @@ private:
             if (!Send(request.Bytes.data(), request.Length))
                 return;
             int length = 0;
-            if (!ReceiveFrame(fLink.fSocket, fReply, length, LINK_TIMEOUT_MS)) {
+            if (!ReceiveFrame(fLink.fSocket, fReply, length, fTimeoutMs)) {
                 const int error = SocketLastError();
                 int& count = error == SOCK_ERR_TIMEOUT ? timeouts : failures;
                 if (++count < MAX_ATTEMPTS)
@@ -201,13 +205,13 @@ private:
             if (!Send(layout.Request.data(), HEADER_SIZE))
                 return false;
             int length = 0;
-            if (ReceiveFrame(fLink.fSocket, fReply, length, LINK_TIMEOUT_MS))
+            if (ReceiveFrame(fLink.fSocket, fReply, length, fTimeoutMs))
                 return !Stopping() && TakeReply(group, length);
             const int error = SocketLastError();
             if (error == SOCK_ERR_TIMEOUT ? !CountTimeout(timeouts)
                                           : !CountFailure(failures, error))
                 return false;
-            Pause(RETRY_PAUSE_MS);
+            Pause(fRetryPauseMs);
         }
         return false;
     }
@@ -304,6 +308,8 @@ private:
     TSwObject& fLink;
     QObject* fTarget;
     const std::chrono::milliseconds fMinCyclePeriod;
+    const std::uint32_t fTimeoutMs;
+    const std::uint32_t fRetryPauseMs;
     TSwBuffer fReply{};
     std::array<TPayload, GROUP_COUNT> fCurrent{};
     std::array<TPayload, GROUP_COUNT> fPrevious{};
@@ -340,14 +346,19 @@ void TSwObject::Connect(const std::string& address, std::int32_t port) {
     fStop = false;
     fCommands.Clear();
     fRunning = true;
-    fThread = std::thread([this, target = fTarget.get(), period = fMinCyclePeriod] {
-        TWorker worker(*this, target, period);
-        worker.Run();
-    });
+    fThread =
+        std::thread([this, target = fTarget.get(), period = fMinCyclePeriod, timing = fTiming] {
+            TWorker worker(*this, target, period, timing);
+            worker.Run();
+        });
 }
 
 void TSwObject::SetMinCyclePeriod(std::chrono::milliseconds period) {
     fMinCyclePeriod = period;
+}
+
+void TSwObject::SetTiming(const TLinkTiming& timing) {
+    fTiming = timing;
 }
 
 void TSwObject::Disconnect() {
@@ -404,16 +415,13 @@ void TSwObject::SetPowerMonitoring(std::int32_t mask) {
 void TSwObject::HandleNotification(const TSwNotification& notification) {
     switch (notification.Message) {
     case WM_SW_CONNECTED:
-        if (OnConnected)
-            OnConnected(this, notification.Param > 0);
+        OnConnected(this, notification.Param > 0);
         return;
     case WM_SW_STOPPED:
-        if (OnStop)
-            OnStop(this, notification.Param);
+        OnStop(this, notification.Param);
         return;
     case WM_SW_LINKSTAT:
-        if (OnLinkStat)
-            OnLinkStat(this, static_cast<std::uint32_t>(notification.Value), notification.Param);
+        OnLinkStat(this, static_cast<std::uint32_t>(notification.Value), notification.Param);
         return;
     case WM_SW_GROUP + GROUP_IDENTITY:
         return DecodeIdentity(notification.Payload.data());
@@ -434,8 +442,7 @@ void TSwObject::DecodeIdentity(const std::uint8_t* payload) {
     const int length = GroupSpec(GROUP_IDENTITY).PayloadLength;
     const auto* end = std::find(payload, payload + length, 0);
     fStatus.DeviceName.assign(payload, end);
-    if (OnDeviceName)
-        OnDeviceName(this);
+    OnDeviceName(this);
 }
 
 void TSwObject::DecodeState(const std::uint8_t* p) {
@@ -484,7 +491,7 @@ void TSwObject::DecodePower(const std::uint8_t* q) {
     Update(this, s.Psu2State, q[2] & 3, force, OnPsu2State);
     Update(this, s.TempValid, Bit0(q[3]), force, OnTempValid);
     // The temperature is kept even without a valid reading, but only announced with one.
-    static const TNotifyEvent silent;
+    static const TNotifySlot silent;
     Update(this, s.Temperature, int{q[4]}, force, s.TempValid ? OnTemperature : silent);
     PowerWritten = false;
 }
@@ -499,8 +506,7 @@ void TSwObject::DecodeCounters(const std::uint8_t* c) {
             counters[kind][0] = c[2 * kind];
             counters[kind][1] = c[2 * kind + 1];
         }
-        if (OnCounters)
-            OnCounters(this);
+        OnCounters(this);
     }
     FullRefresh = false;
 }

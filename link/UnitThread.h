@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QObject;
 class TSwNotification;
@@ -34,9 +35,18 @@ constexpr int LINK_TIMEOUTS = 2;
 constexpr int LINK_READ_WARNING = 3;
 constexpr int LINK_READ_ERRORS = 6;
 
-// Time limit of the connect and of every send and receive.
+// The station's time limit of the connect and of every send and receive.
 constexpr std::uint32_t LINK_TIMEOUT_MS = 3000;
 constexpr int DEVICE_PORT = 10001;
+
+// The times a link waits. The defaults are the station's, and every program keeps them;
+// shorter ones let a test reach a time-out sooner.
+struct TLinkTiming {
+    // The connect, and every send and receive.
+    std::chrono::milliseconds Timeout{LINK_TIMEOUT_MS};
+    // Between a poll that failed and its next attempt.
+    std::chrono::milliseconds RetryPause{100};
+};
 
 // Check and power supply states.
 constexpr int STATE_OFF = 0;
@@ -88,6 +98,21 @@ struct TDeviceStatus {
     int AudioLevelRightCount[2] = {};
 };
 
+// The listeners of one event, called in the order they were added. A listener stays until
+// the slot is emptied (slot = {}); none may be added to a slot while that slot is firing.
+template <typename TListener> class TListeners {
+public:
+    void Listen(TListener listener) { fListeners.push_back(std::move(listener)); }
+
+    template <typename... TArgs> void operator()(const TArgs&... args) const {
+        for (const TListener& listener : fListeners)
+            listener(args...);
+    }
+
+private:
+    std::vector<TListener> fListeners;
+};
+
 class TSwObject {
 public:
     using TNotifyEvent = std::function<void(TSwObject* sender)>;
@@ -95,6 +120,8 @@ public:
     using TConnectedEvent = std::function<void(TSwObject* sender, bool connected)>;
     using TStopEvent = std::function<void(TSwObject* sender, int code)>;
     using TLinkStatEvent = std::function<void(TSwObject* sender, std::uint32_t value, int kind)>;
+    using TNotifySlot = TListeners<TNotifyEvent>;
+    using TInputSlot = TListeners<TInputEvent>;
 
     // Must be created on the thread whose event loop is to run the events.
     TSwObject();
@@ -108,6 +135,8 @@ public:
     // the next begins. 0, the default, lets cycles follow each other at once. Takes
     // effect at the next Connect.
     void SetMinCyclePeriod(std::chrono::milliseconds period);
+    // The times the link waits; takes effect at the next Connect.
+    void SetTiming(const TLinkTiming& timing);
     // Stops the worker and returns once it has ended.
     void Disconnect();
     bool IsRunning() const;
@@ -165,38 +194,39 @@ public:
     std::atomic<bool> SettingsWritten{false};
     std::atomic<bool> PowerWritten{false};
 
-    TConnectedEvent OnConnected;
-    TStopEvent OnStop;
-    TLinkStatEvent OnLinkStat;
-    TNotifyEvent OnDeviceName;
-    TNotifyEvent OnOutput;
-    TNotifyEvent OnAutoMode;
-    TInputEvent OnVideoSync;
-    TInputEvent OnVideoMotion;
-    TInputEvent OnVideoLevel;
-    TInputEvent OnAudioLeft;
-    TInputEvent OnAudioRight;
-    TNotifyEvent OnPsuMonitoring;
-    TNotifyEvent OnPsu1State;
-    TNotifyEvent OnPsu2State;
-    TNotifyEvent OnTempValid;
-    TNotifyEvent OnTemperature;
-    TNotifyEvent OnSyncControl;
-    TNotifyEvent OnSyncTime;
-    TNotifyEvent OnMotionControl;
-    TNotifyEvent OnMotionTime;
-    TNotifyEvent OnVideoLevelControl;
-    TNotifyEvent OnVideoLevelValue;
-    TNotifyEvent OnVideoLevelTime;
-    TNotifyEvent OnThresholdControl;
-    TNotifyEvent OnThresholdValue;
-    TNotifyEvent OnThresholdTime;
-    TNotifyEvent OnAudioLevelControl;
-    TNotifyEvent OnAudioLevelValue;
-    TNotifyEvent OnAudioLevelTime;
-    TNotifyEvent OnRecoveryControl;
-    TNotifyEvent OnRecoveryTime;
-    TNotifyEvent OnCounters;
+    // The events; each takes any number of listeners (OnOutput.Listen(...)).
+    TListeners<TConnectedEvent> OnConnected;
+    TListeners<TStopEvent> OnStop;
+    TListeners<TLinkStatEvent> OnLinkStat;
+    TNotifySlot OnDeviceName;
+    TNotifySlot OnOutput;
+    TNotifySlot OnAutoMode;
+    TInputSlot OnVideoSync;
+    TInputSlot OnVideoMotion;
+    TInputSlot OnVideoLevel;
+    TInputSlot OnAudioLeft;
+    TInputSlot OnAudioRight;
+    TNotifySlot OnPsuMonitoring;
+    TNotifySlot OnPsu1State;
+    TNotifySlot OnPsu2State;
+    TNotifySlot OnTempValid;
+    TNotifySlot OnTemperature;
+    TNotifySlot OnSyncControl;
+    TNotifySlot OnSyncTime;
+    TNotifySlot OnMotionControl;
+    TNotifySlot OnMotionTime;
+    TNotifySlot OnVideoLevelControl;
+    TNotifySlot OnVideoLevelValue;
+    TNotifySlot OnVideoLevelTime;
+    TNotifySlot OnThresholdControl;
+    TNotifySlot OnThresholdValue;
+    TNotifySlot OnThresholdTime;
+    TNotifySlot OnAudioLevelControl;
+    TNotifySlot OnAudioLevelValue;
+    TNotifySlot OnAudioLevelTime;
+    TNotifySlot OnRecoveryControl;
+    TNotifySlot OnRecoveryTime;
+    TNotifySlot OnCounters;
 
 private:
     class TWorker;
@@ -225,6 +255,7 @@ private:
     std::int32_t fPort = DEVICE_PORT;
     std::atomic<std::int32_t> fLastError{0};
     std::chrono::milliseconds fMinCyclePeriod{0};
+    TLinkTiming fTiming;
     // The worker waits here between cycles that are shorter than fMinCyclePeriod.
     std::mutex fWakeLock;
     std::condition_variable fWake;

@@ -9,6 +9,7 @@
 #include "UnitThread.h"
 #include "Widgets.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -132,11 +133,10 @@ TFormMain::TFormMain(std::string settingsFileName, QWidget* parent)
 TFormMain::~TFormMain() = default;
 
 void TFormMain::WireLink() {
-    fLink->OnStop = [this](TSwObject*, int code) { OnStop(code); };
-    fLink->OnLinkStat = [this](TSwObject*, std::uint32_t value, int kind) {
-        OnLinkStat(value, kind);
-    };
-    fLink->OnDeviceName = [this](TSwObject*) { OnDeviceName(); };
+    fLink->OnStop.Listen([this](TSwObject*, int code) { OnStop(code); });
+    fLink->OnLinkStat.Listen(
+        [this](TSwObject*, std::uint32_t value, int kind) { OnLinkStat(value, kind); });
+    fLink->OnDeviceName.Listen([this](TSwObject*) { OnDeviceName(); });
     WireStatus();
     WireSettings();
 }
@@ -362,20 +362,28 @@ void TFormMain::PanelBackDblClick(Qt::KeyboardModifiers modifiers) {
         label->setVisible(!label->isVisible());
 }
 
-// Enter in the address box connects, as the button does. The key is taken here, so that
-// the box does not pass it on and act on it a second time.
+// Return and Enter in the address box connect, as the button does. The keys reach the box
+// itself, which hands them to its line edit by a direct call, or, while its list is open,
+// the list, which has by then taken the highlighted address into the box. They are taken
+// here, so that neither passes them on and acts on them a second time.
 bool TFormMain::AddressBoxKey(const QKeyEvent& key) {
     if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
         return false;
-    if (BtnConn->isEnabled() && !fLink->IsRunning())
+    if (BtnConn->isEnabled() && !fLink->IsRunning()) {
+        CBoxIP->hidePopup();
         BtnConnClick();
+    }
     return true;
 }
 
-// Enter in the address box; double-clicks on the bare background and on the three link
+bool TFormMain::IsAddressBoxPart(const QObject* watched) const {
+    return CBoxIP != nullptr && (watched == CBoxIP || watched == CBoxIP->view());
+}
+
+// Keys in the address box; double-clicks on the bare background and on the three link
 // labels, not on the other widgets whose unhandled clicks travel on to the background.
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && CBoxIP != nullptr && watched == CBoxIP->lineEdit())
+    if (event->type() == QEvent::KeyPress && IsAddressBoxPart(watched))
         return AddressBoxKey(*static_cast<QKeyEvent*>(event));
     if (event->type() != QEvent::MouseButtonDblClick)
         return QWidget::eventFilter(watched, event);

@@ -81,6 +81,7 @@ private:
     void ShowNotConnected();
     void BtnConnClick();
     bool AddressBoxKey(const QKeyEvent& key);
+    bool IsAddressBoxPart(const QObject* watched) const;
     void OnDeviceName();
     void OnStop(int code);
     void ReportFailure(const QString& reason);

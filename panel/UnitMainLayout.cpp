@@ -6,12 +6,12 @@
 #include "UnitMain.h"
 #include "Widgets.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTabBar>
@@ -222,7 +222,8 @@ void TFormMain::CreateTopArea() {
     CBoxIP->setMaxVisibleItems(10);
     CBoxIP->setCompleter(nullptr);
     CBoxIP->setInsertPolicy(QComboBox::NoInsert);
-    CBoxIP->lineEdit()->installEventFilter(this);
+    CBoxIP->installEventFilter(this);
+    CBoxIP->view()->installEventFilter(this);
     BtnConn = MakeButton(PanelBack, "BtnConn", "Connect", QRect(176, 6, 89, 25));
     connect(BtnConn, &QPushButton::clicked, this, [this] { BtnConnClick(); });
     LC = MakeLabel(PanelBack, "LC", "LC", QPoint(288, 5));

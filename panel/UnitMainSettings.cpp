@@ -50,22 +50,22 @@ bool SEditTHRVChanging(double value) {
 
 void TFormMain::WireSettings() {
     TSwObject& link = *fLink;
-    link.OnSyncControl = [this](TSwObject*) { ShowSettingSwitch(W::Sync); };
-    link.OnSyncTime = [this](TSwObject*) { ShowSetting(F::SyncTime); };
-    link.OnMotionControl = [this](TSwObject*) { ShowSettingSwitch(W::Motion); };
-    link.OnMotionTime = [this](TSwObject*) { ShowSetting(F::MotionTime); };
-    link.OnVideoLevelControl = [this](TSwObject*) { ShowSettingSwitch(W::VideoLevel); };
-    link.OnVideoLevelValue = [this](TSwObject*) { ShowSetting(F::LevelValue); };
-    link.OnVideoLevelTime = [this](TSwObject*) { ShowSetting(F::LevelTime); };
-    link.OnThresholdControl = [this](TSwObject*) { ShowSettingSwitch(W::Threshold); };
-    link.OnThresholdValue = [this](TSwObject*) { ShowSetting(F::ThresholdValue); };
-    link.OnThresholdTime = [this](TSwObject*) { ShowSetting(F::ThresholdTime); };
-    link.OnAudioLevelControl = [this](TSwObject*) { ShowSettingSwitch(W::AudioLevel); };
-    link.OnAudioLevelValue = [this](TSwObject*) { ShowSetting(F::AudioLevelValue); };
-    link.OnAudioLevelTime = [this](TSwObject*) { ShowSetting(F::AudioLevelTime); };
-    link.OnRecoveryControl = [this](TSwObject*) { ShowSettingSwitch(W::Recovery); };
-    link.OnRecoveryTime = [this](TSwObject*) { ShowSetting(F::RecoveryTime); };
-    link.OnCounters = [this](TSwObject*) { OnCounters(); };
+    link.OnSyncControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Sync); });
+    link.OnSyncTime.Listen([this](TSwObject*) { ShowSetting(F::SyncTime); });
+    link.OnMotionControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Motion); });
+    link.OnMotionTime.Listen([this](TSwObject*) { ShowSetting(F::MotionTime); });
+    link.OnVideoLevelControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::VideoLevel); });
+    link.OnVideoLevelValue.Listen([this](TSwObject*) { ShowSetting(F::LevelValue); });
+    link.OnVideoLevelTime.Listen([this](TSwObject*) { ShowSetting(F::LevelTime); });
+    link.OnThresholdControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Threshold); });
+    link.OnThresholdValue.Listen([this](TSwObject*) { ShowSetting(F::ThresholdValue); });
+    link.OnThresholdTime.Listen([this](TSwObject*) { ShowSetting(F::ThresholdTime); });
+    link.OnAudioLevelControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::AudioLevel); });
+    link.OnAudioLevelValue.Listen([this](TSwObject*) { ShowSetting(F::AudioLevelValue); });
+    link.OnAudioLevelTime.Listen([this](TSwObject*) { ShowSetting(F::AudioLevelTime); });
+    link.OnRecoveryControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Recovery); });
+    link.OnRecoveryTime.Listen([this](TSwObject*) { ShowSetting(F::RecoveryTime); });
+    link.OnCounters.Listen([this](TSwObject*) { OnCounters(); });
     SEditTHRV->OnChanging = SEditTHRVChanging;
     connect(BtnSETmode, &QPushButton::clicked, this, [this] { BtnSETmodeClick(); });
     connect(BtnSETset, &QPushButton::clicked, this, [this] { BtnSETsetClick(); });

@@ -34,18 +34,18 @@ int CheckState(const TSwObject& link, int input, TCheck check) {
 
 void TFormMain::WireStatus() {
     TSwObject& link = *fLink;
-    link.OnOutput = [this](TSwObject*) { OnOutput(); };
-    link.OnAutoMode = [this](TSwObject*) { OnAutoMode(); };
-    link.OnVideoSync = [this](TSwObject*, int input) { OnCheck(input, TCheck::Sync); };
-    link.OnVideoMotion = [this](TSwObject*, int input) { OnCheck(input, TCheck::Motion); };
-    link.OnVideoLevel = [this](TSwObject*, int input) { OnCheck(input, TCheck::VideoLevel); };
-    link.OnAudioLeft = [this](TSwObject*, int input) { OnCheck(input, TCheck::AudioLeft); };
-    link.OnAudioRight = [this](TSwObject*, int input) { OnCheck(input, TCheck::AudioRight); };
-    link.OnPsuMonitoring = [this](TSwObject*) { OnPsuMonitoring(); };
-    link.OnPsu1State = [this](TSwObject*) { OnPsuState(1); };
-    link.OnPsu2State = [this](TSwObject*) { OnPsuState(2); };
-    link.OnTempValid = [this](TSwObject*) { OnTempValid(); };
-    link.OnTemperature = [this](TSwObject*) { OnTemperature(); };
+    link.OnOutput.Listen([this](TSwObject*) { OnOutput(); });
+    link.OnAutoMode.Listen([this](TSwObject*) { OnAutoMode(); });
+    link.OnVideoSync.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::Sync); });
+    link.OnVideoMotion.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::Motion); });
+    link.OnVideoLevel.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::VideoLevel); });
+    link.OnAudioLeft.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::AudioLeft); });
+    link.OnAudioRight.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::AudioRight); });
+    link.OnPsuMonitoring.Listen([this](TSwObject*) { OnPsuMonitoring(); });
+    link.OnPsu1State.Listen([this](TSwObject*) { OnPsuState(1); });
+    link.OnPsu2State.Listen([this](TSwObject*) { OnPsuState(2); });
+    link.OnTempValid.Listen([this](TSwObject*) { OnTempValid(); });
+    link.OnTemperature.Listen([this](TSwObject*) { OnTemperature(); });
 }
 
 void TFormMain::OnOutput() {

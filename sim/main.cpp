@@ -1,6 +1,7 @@
 // control7710-sim: the simulated changeover switch, or a fleet of them, as a program of
 // its own.
 
+#include "SignalFile.h"
 #include "SimCommandLine.h"
 #include "SimPlayer.h"
 
@@ -46,17 +47,6 @@ void ReadCommands(TSimFleet& fleet, std::ifstream script, const std::string& scr
     RunLines(fleet, std::cin, "stdin");
     if (exitOnEof)
         kill(getpid(), SIGTERM);
-}
-
-// SIGINT and SIGTERM are taken by WaitForSignal only; every thread started later keeps
-// them blocked.
-sigset_t BlockEndSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    return signals;
 }
 
 void WaitForSignal(const sigset_t& signals) {
@@ -118,7 +108,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const sigset_t signals = BlockEndSignals();
+    // SIGINT and SIGTERM are taken by WaitForSignal only; every thread started later keeps
+    // them blocked.
+    const sigset_t signals = SignalSet({SIGINT, SIGTERM});
+    BlockSignals(signals);
     if (command.Verbose)
         command.Options.OnEvent = PrintEvent;
     // Nothing here reads back the payloads received; kept, they would pile up for as long

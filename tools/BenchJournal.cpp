@@ -301,14 +301,16 @@ class TLineTimer {
 public:
     explicit TLineTimer(TJournalWindow& window) : fWindow(window) {
         TSwObject& link = *window.Form().Link();
+        // The timer goes around the window's own listeners, which it puts back when done.
         for (const auto event : EVENTS) {
             fInner.push_back(link.*event);
-            link.*event = [this, inner = link.*event](TSwObject* sender, int input) {
+            link.*event = {};
+            (link.*event).Listen([this, inner = fInner.back()](TSwObject* sender, int input) {
                 fEventStart = Clock::now();
                 fInEvent = true;
                 inner(sender, input);
                 fInEvent = false;
-            };
+            });
         }
         QObject::connect(&window.Journal(), &QAbstractItemModel::rowsInserted, &fContext, [this] {
             if (fInEvent)
@@ -334,12 +336,12 @@ private:
         fPending.clear();
     }
 
-    static constexpr TSwObject::TInputEvent TSwObject::*EVENTS[] = {
+    static constexpr TSwObject::TInputSlot TSwObject::*EVENTS[] = {
         &TSwObject::OnVideoSync, &TSwObject::OnVideoMotion, &TSwObject::OnVideoLevel,
         &TSwObject::OnAudioLeft, &TSwObject::OnAudioRight};
 
     TJournalWindow& fWindow;
-    std::vector<TSwObject::TInputEvent> fInner;
+    std::vector<TSwObject::TInputSlot> fInner;
     QObject fContext;
     Clock::time_point fEventStart;
     bool fInEvent = false;

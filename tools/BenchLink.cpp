@@ -153,12 +153,12 @@ bool Await(const std::function<bool()>& done, Clock::duration timeout) {
 class TLinkSession {
 public:
     TLinkSession() {
-        fLink.OnCounters = [this](TSwObject*) { fFirstPass = true; };
-        fLink.OnStop = [this](TSwObject*, int code) { fStopCode = code; };
-        fLink.OnLinkStat = [this](TSwObject*, std::uint32_t value, int kind) {
+        fLink.OnCounters.Listen([this](TSwObject*) { fFirstPass = true; });
+        fLink.OnStop.Listen([this](TSwObject*, int code) { fStopCode = code; });
+        fLink.OnLinkStat.Listen([this](TSwObject*, std::uint32_t value, int kind) {
             if (kind == LINK_RATE)
                 fRates.push_back(value);
-        };
+        });
     }
 
     TSwObject& Link() { return fLink; }
@@ -332,7 +332,7 @@ std::vector<double> MeasureLatency(TSimDevice& device, TSwObject& link, int chan
         guard.start(CHANGE_WAIT);
     });
     QObject::connect(&guard, &QTimer::timeout, [&loop] { loop.exit(1); });
-    link.OnVideoSync = [&](TSwObject*, int input) {
+    link.OnVideoSync.Listen([&](TSwObject*, int input) {
         if (input != INPUT_A || !guard.isActive())
             return;
         samples.push_back(Milliseconds(Clock::now() - changed));
@@ -341,10 +341,10 @@ std::vector<double> MeasureLatency(TSimDevice& device, TSwObject& link, int chan
             loop.exit(0);
         else
             next.start(phase(random));
-    };
+    });
     next.start(0);
     const int result = loop.exec();
-    link.OnVideoSync = nullptr;
+    link.OnVideoSync = {}; // its one listener refers to what ends here
     if (result != 0)
         throw TBenchError("a change in the simulator fired no event within 2 s");
     return samples;

@@ -36,33 +36,32 @@ TSwObject::TInputEvent CheckEvent(const TState& state, TCheck check,
 }
 
 void WireStatusLines(TSwObject& link, const TState& state) {
-    link.OnOutput = [state](TSwObject* l) {
-        state->Change(OutputLine(l->Output(), l->AutoMode()));
-    };
-    link.OnAutoMode = [state](TSwObject* l) { state->Change(ModeLine(l->AutoMode())); };
-    link.OnVideoSync = CheckEvent(state, TCheck::Sync, &TSwObject::VideoSync, true);
-    link.OnVideoMotion = CheckEvent(state, TCheck::Motion, &TSwObject::VideoMotion, true);
-    link.OnVideoLevel = CheckEvent(state, TCheck::VideoLevel, &TSwObject::VideoLevel, true);
-    link.OnAudioLeft = CheckEvent(state, TCheck::AudioLeft, &TSwObject::AudioLeft, false);
-    link.OnAudioRight = CheckEvent(state, TCheck::AudioRight, &TSwObject::AudioRight, false);
-    link.OnPsuMonitoring = [state](TSwObject* l) {
+    link.OnOutput.Listen(
+        [state](TSwObject* l) { state->Change(OutputLine(l->Output(), l->AutoMode())); });
+    link.OnAutoMode.Listen([state](TSwObject* l) { state->Change(ModeLine(l->AutoMode())); });
+    link.OnVideoSync.Listen(CheckEvent(state, TCheck::Sync, &TSwObject::VideoSync, true));
+    link.OnVideoMotion.Listen(CheckEvent(state, TCheck::Motion, &TSwObject::VideoMotion, true));
+    link.OnVideoLevel.Listen(CheckEvent(state, TCheck::VideoLevel, &TSwObject::VideoLevel, true));
+    link.OnAudioLeft.Listen(CheckEvent(state, TCheck::AudioLeft, &TSwObject::AudioLeft, false));
+    link.OnAudioRight.Listen(CheckEvent(state, TCheck::AudioRight, &TSwObject::AudioRight, false));
+    link.OnPsuMonitoring.Listen([state](TSwObject* l) {
         state->Change(PsuControlLine(1, (l->PsuMonitoring() & 1) != 0));
         state->Change(PsuControlLine(2, (l->PsuMonitoring() & 2) != 0));
-    };
-    link.OnPsu1State = [state](TSwObject* l) {
+    });
+    link.OnPsu1State.Listen([state](TSwObject* l) {
         if (StateIsWorthALine(l->Psu1State()))
             state->Change(PsuStateLine(1, l->Psu1State()));
-    };
-    link.OnPsu2State = [state](TSwObject* l) {
+    });
+    link.OnPsu2State.Listen([state](TSwObject* l) {
         if (StateIsWorthALine(l->Psu2State()))
             state->Change(PsuStateLine(2, l->Psu2State()));
-    };
-    link.OnTemperature = [state](TSwObject* l) {
+    });
+    link.OnTemperature.Listen([state](TSwObject* l) {
         const bool over = l->Temperature() >= OVERHEAT_LIMIT;
         if (over && !state->Overheat)
             state->Change(OverheatLine(l->Temperature()));
         state->Overheat = over;
-    };
+    });
 }
 
 TSwObject::TNotifyEvent SwitchEvent(const TState& state, TSettingSwitch which) {
@@ -72,12 +71,12 @@ TSwObject::TNotifyEvent SwitchEvent(const TState& state, TSettingSwitch which) {
 }
 
 void WireSettingLines(TSwObject& link, const TState& state) {
-    link.OnSyncControl = SwitchEvent(state, TSettingSwitch::Sync);
-    link.OnMotionControl = SwitchEvent(state, TSettingSwitch::Motion);
-    link.OnVideoLevelControl = SwitchEvent(state, TSettingSwitch::VideoLevel);
-    link.OnThresholdControl = SwitchEvent(state, TSettingSwitch::Threshold);
-    link.OnAudioLevelControl = SwitchEvent(state, TSettingSwitch::AudioLevel);
-    link.OnRecoveryControl = SwitchEvent(state, TSettingSwitch::Recovery);
+    link.OnSyncControl.Listen(SwitchEvent(state, TSettingSwitch::Sync));
+    link.OnMotionControl.Listen(SwitchEvent(state, TSettingSwitch::Motion));
+    link.OnVideoLevelControl.Listen(SwitchEvent(state, TSettingSwitch::VideoLevel));
+    link.OnThresholdControl.Listen(SwitchEvent(state, TSettingSwitch::Threshold));
+    link.OnAudioLevelControl.Listen(SwitchEvent(state, TSettingSwitch::AudioLevel));
+    link.OnRecoveryControl.Listen(SwitchEvent(state, TSettingSwitch::Recovery));
 }
 
 } // namespace

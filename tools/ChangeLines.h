@@ -8,7 +8,7 @@
 
 class TSwObject;
 
-// Wires the status and settings events of link so that every change worth a journal
-// line reaches sink, after the first complete pass. Leaves OnStop, OnLinkStat,
-// OnConnected and OnCounters to the caller.
+// Adds listeners to the status and settings events of link so that every change worth a
+// journal line reaches sink, after the first complete pass. Listens to none of OnStop,
+// OnLinkStat, OnConnected and OnCounters.
 void WireChangeLines(TSwObject& link, std::function<void(const std::string&)> sink);

@@ -9,6 +9,7 @@
 #include "Journal.h"
 #include "LineOutput.h"
 #include "SettingsArgs.h"
+#include "SignalWatch.h"
 #include "StationText.h"
 #include "UnitThread.h"
 
@@ -16,7 +17,6 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QTimer>
-#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -90,8 +90,10 @@ itself (the reason is printed); 64 on a usage error; 74 when output was lost bec
 standard output was not read or could not be written.
 )";
 
-// Set by SIGINT and SIGTERM; the session looks at it several times a second.
-std::atomic<bool> interrupted{false};
+// The signals that end a session as a Disconnect does.
+sigset_t EndSignals() {
+    return SignalSet({SIGINT, SIGTERM});
+}
 
 // Errors and stop reasons.
 void Complain(const std::string& text) {
@@ -138,12 +140,12 @@ void PostCommand(TSwObject& link, const TCliOptions& options) {
         link.SetPowerMonitoring(std::atoi(options.Argument.c_str()));
 }
 
-// One connection under an event loop: ends on the link's stop, on SIGINT or SIGTERM,
-// when the output fails and, where given, after the time. What is done with the events is
-// the caller's wiring. Nothing here waits for the output.
+// One connection under an event loop: ends on the link's stop, on SIGINT or SIGTERM (which
+// an output that fails sends too) and, where given, after the time. What is done with the
+// events is the caller's wiring. Nothing here waits for the output.
 class TSession {
 public:
-    TSession(const TCliOptions& options, TLineOutput& out) : fOptions(options), fOut(out) {}
+    explicit TSession(const TCliOptions& options) : fOptions(options) {}
 
     TSwObject& Link() { return fLink; }
     // The reason a connection ended goes to standard error when the link stopped by
@@ -151,20 +153,8 @@ public:
     bool TellEveryStop = false;
 
     int Run() {
-        auto previous = fLink.OnStop;
-        fLink.OnStop = [this, previous](TSwObject* sender, int code) {
-            if (previous)
-                previous(sender, code);
-            Stopped(code);
-        };
-        std::signal(SIGINT, [](int) { interrupted = true; });
-        std::signal(SIGTERM, [](int) { interrupted = true; });
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, [this] {
-            if (interrupted || !fOut.Failure().empty())
-                fLink.Disconnect();
-        });
-        watch.start(50);
+        fLink.OnStop.Listen([this](TSwObject*, int code) { Stopped(code); });
+        const TSignalWatch signalWatch(EndSignals(), [this](int) { fLink.Disconnect(); });
         if (fOptions.Seconds)
             QTimer::singleShot(*fOptions.Seconds * 1000, [this] { fLink.Disconnect(); });
         fLink.Connect(fOptions.Address, fOptions.Port);
@@ -188,7 +178,6 @@ private:
     }
 
     const TCliOptions& fOptions;
-    TLineOutput& fOut;
     TSwObject fLink;
     int fExitCode = 0;
     bool fFinished = false;
@@ -199,40 +188,36 @@ TOutputForm FormOf(const TCliOptions& options) {
 }
 
 int RunEvents(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options, out);
+    TSession session(options);
     session.TellEveryStop = true;
     TSwObject& link = session.Link();
     WireEventPrinter(
         link, [&out](const std::string& line) { out.Put(line); }, FormOf(options));
-    auto printCounters = link.OnCounters;
-    link.OnCounters = [&link, &options, printCounters](TSwObject* sender) {
-        printCounters(sender);
-        PostCommand(link, options);
-    };
+    link.OnCounters.Listen([&link, &options](TSwObject*) { PostCommand(link, options); });
     return session.Run();
 }
 
 int RunReport(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options, out);
+    TSession session(options);
     TSwObject& link = session.Link();
-    link.OnCounters = [&](TSwObject*) {
+    link.OnCounters.Listen([&](TSwObject*) {
         PrintReport(link, FormOf(options), out);
         session.Finish(0);
-    };
+    });
     return session.Run();
 }
 
 int RunWatch(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options, out);
+    TSession session(options);
     session.TellEveryStop = true;
     TSwObject& link = session.Link();
     const TOutputForm form = FormOf(options);
     WireChangeLines(link, [&out, form](const std::string& line) { PrintChange(line, form, out); });
-    link.OnCounters = [&](TSwObject*) { PrintReport(link, form, out); };
-    link.OnLinkStat = [&out, form](TSwObject*, std::uint32_t, int kind) {
+    link.OnCounters.Listen([&](TSwObject*) { PrintReport(link, form, out); });
+    link.OnLinkStat.Listen([&out, form](TSwObject*, std::uint32_t, int kind) {
         if (kind == LINK_READ_WARNING)
             PrintChange("!!! connection read malfunction", form, out);
-    };
+    });
     return session.Run();
 }
 
@@ -290,7 +275,7 @@ private:
 // the time allows. The verdict is printed before the link is closed.
 int RunCheck(const TCliOptions& options, TLineOutput& out) {
     TCheckDeadline deadline(options, out);
-    TSession session(options, out);
+    TSession session(options);
     TSwObject& link = session.Link();
     std::optional<TCheckResult> result;
     std::optional<std::uint32_t> rate;
@@ -304,18 +289,18 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
         if (result)
             conclude();
     });
-    link.OnStop = [&failure](TSwObject* sender, int code) {
+    link.OnStop.Listen([&failure](TSwObject* sender, int code) {
         if (StopIsFailure(code))
             failure = StopReason(code, sender->LastError());
-    };
-    link.OnCounters = [&](TSwObject*) { result = EvaluateDevice(link, options.Limits); };
-    link.OnLinkStat = [&](TSwObject*, std::uint32_t value, int kind) {
+    });
+    link.OnCounters.Listen([&](TSwObject*) { result = EvaluateDevice(link, options.Limits); });
+    link.OnLinkStat.Listen([&](TSwObject*, std::uint32_t value, int kind) {
         if (kind != LINK_RATE)
             return;
         rate = value;
         if (result)
             conclude();
-    };
+    });
     session.Run();
     if (result)
         return deadline.Settle(out, "", result->Status);
@@ -325,7 +310,7 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
 // Sends the changed settings after the first pass, then waits until the device reports
 // them back, or gives up after a while.
 int RunSettings(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options, out);
+    TSession session(options);
     TSwObject& link = session.Link();
     WireChangeLines(link, [&out](const std::string& line) { out.Put(Stamped(line)); });
     TSettingsBlock sent{};
@@ -334,7 +319,7 @@ int RunSettings(const TCliOptions& options, TLineOutput& out) {
         if (BuildSettingsBlock(SettingsFromStatus(link.Status())) == sent)
             session.Finish(0);
     });
-    link.OnCounters = [&](TSwObject*) {
+    link.OnCounters.Listen([&](TSwObject*) {
         TSettingsValues values = SettingsFromStatus(link.Status());
         ApplySettingArgs(options.Settings, values);
         sent = BuildSettingsBlock(values);
@@ -345,7 +330,7 @@ int RunSettings(const TCliOptions& options, TLineOutput& out) {
             Complain("The device did not report the settings sent");
             session.Finish(EXIT_STOPPED);
         });
-    };
+    });
     return session.Run();
 }
 
@@ -405,9 +390,12 @@ int main(int argc, char* argv[]) {
     }
     if (!error.empty())
         return UsageError(args, error);
+    BlockSignals(EndSignals());
     QCoreApplication application(argc, argv);
     const TOutputForm form = FormOf(options);
-    TLineOutput out(STDOUT_FILENO,
-                    [form](std::uint64_t dropped) { return DropNote(dropped, form); });
+    // Output that cannot be written ends the session as SIGTERM does.
+    TLineOutput out(
+        STDOUT_FILENO, [form](std::uint64_t dropped) { return DropNote(dropped, form); },
+        TLineOutput::DEFAULT_LIMIT, [] { kill(getpid(), SIGTERM); });
     return Conclude(options, Run(options, out), out);
 }

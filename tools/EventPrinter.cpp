@@ -38,13 +38,13 @@ TValue Setting(const TSwObject& link, TSettingField field, const char* unit) {
 }
 
 struct TPlainEvent {
-    TSwObject::TNotifyEvent TSwObject::*Slot;
+    TSwObject::TNotifySlot TSwObject::*Slot;
     const char* Name;
     TGetter Value;
 };
 
 struct TInputEvent {
-    TSwObject::TInputEvent TSwObject::*Slot;
+    TSwObject::TInputSlot TSwObject::*Slot;
     const char* Name;
     TInputGetter Value;
 };
@@ -229,24 +229,24 @@ QJsonObject DeviceStateJson(const TSwObject& link) {
 
 void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form) {
     auto printer = std::make_shared<TPrinter>(std::move(sink), form);
-    link.OnConnected = [printer](TSwObject*, bool on) {
+    link.OnConnected.Listen([printer](TSwObject*, bool on) {
         printer->Event("Connected", "", {on ? "" : "false", {{"value", on}}});
-    };
-    link.OnLinkStat = [printer](TSwObject*, std::uint32_t value, int kind) {
+    });
+    link.OnLinkStat.Listen([printer](TSwObject*, std::uint32_t value, int kind) {
         const std::string name = LinkStatName(kind);
         printer->Event(
             "LinkStat", "",
             {name + ' ' + std::to_string(value),
              {{"value", static_cast<qint64>(value)}, {"kind", QString::fromStdString(name)}}});
-    };
+    });
     for (const TPlainEvent& event : PLAIN_EVENTS) {
-        link.*event.Slot = [printer, event](TSwObject* sender) {
+        (link.*event.Slot).Listen([printer, event](TSwObject* sender) {
             printer->Event(event.Name, "", event.Value(*sender));
-        };
+        });
     }
     for (const TInputEvent& event : INPUT_EVENTS) {
-        link.*event.Slot = [printer, event](TSwObject* sender, int input) {
+        (link.*event.Slot).Listen([printer, event](TSwObject* sender, int input) {
             printer->Event(event.Name, InputLetter(input), State((sender->*event.Value)(input)));
-        };
+        });
     }
 }

@@ -15,8 +15,7 @@ enum class TOutputForm { Text, Json };
 
 using TLineSink = std::function<void(const std::string& line)>;
 
-// Wires every event slot of link but OnStop to a printer handing its lines to sink. Events
-// the caller wants for itself (OnCounters) can be rewired afterwards.
+// Adds to every event of link but OnStop a listener printing its line to sink.
 void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form);
 
 // ISO 8601 with milliseconds and the offset from UTC, e.g. 2027-02-01T09:03:07.250+01:00.

@@ -1,12 +1,13 @@
 #include "LineOutput.h"
 
+#include "SignalFile.h"
+
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@ struct TLineOutput::TShared {
     int Fd;
     TDropNote DropNote;
     std::size_t Limit;
+    TFailed Failed;
 
     std::mutex Lock;
     std::condition_variable Changed;
@@ -54,10 +56,7 @@ struct TLineOutput::TShared {
     void Run() {
         // A reader that went away shows as a failed write here, not as a signal that ends
         // the program before it has closed its link.
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        BlockSignals(SignalSet({SIGPIPE}));
         std::unique_lock<std::mutex> hold(Lock);
         for (;;) {
             Changed.wait(hold, [this] { return Closing || !Queue.empty(); });
@@ -68,6 +67,9 @@ struct TLineOutput::TShared {
             Writing = true;
             hold.unlock();
             const bool written = WriteAll(text);
+            // Once only: nothing is queued after a failure.
+            if (!written && Failed)
+                Failed();
             hold.lock();
             Writing = false;
             Pending -= text.size();
@@ -81,11 +83,12 @@ struct TLineOutput::TShared {
     }
 };
 
-TLineOutput::TLineOutput(int fd, TDropNote dropNote, std::size_t limitBytes)
+TLineOutput::TLineOutput(int fd, TDropNote dropNote, std::size_t limitBytes, TFailed failed)
     : fShared(std::make_shared<TShared>()) {
     fShared->Fd = fd;
     fShared->DropNote = std::move(dropNote);
     fShared->Limit = limitBytes;
+    fShared->Failed = std::move(failed);
     std::thread([shared = fShared] { shared->Run(); }).detach();
 }
 

@@ -15,10 +15,13 @@ class TLineOutput {
 public:
     // The note written in place of dropped lines, given their number.
     using TDropNote = std::function<std::string(std::uint64_t dropped)>;
+    // Told once, on the writer's thread, that a write failed.
+    using TFailed = std::function<void()>;
 
     static constexpr std::size_t DEFAULT_LIMIT = 1 << 20;
 
-    TLineOutput(int fd, TDropNote dropNote, std::size_t limitBytes = DEFAULT_LIMIT);
+    TLineOutput(int fd, TDropNote dropNote, std::size_t limitBytes = DEFAULT_LIMIT,
+                TFailed failed = {});
     // Does not wait for the writer: one blocked in a write is left to end with the process.
     ~TLineOutput();
     TLineOutput(const TLineOutput&) = delete;

@@ -16,40 +16,39 @@ TSwObject::TInputEvent WithInput(std::vector<std::string>& lines, const char* na
 
 EventRecorder::EventRecorder(TSwObject& link) {
     auto& l = Lines;
-    link.OnConnected = [&l](TSwObject*, bool on) {
-        l.push_back(on ? "Connected 1" : "Connected 0");
-    };
-    link.OnStop = [&l](TSwObject*, int code) { l.push_back("Stop " + std::to_string(code)); };
-    link.OnLinkStat = [&l](TSwObject*, std::uint32_t value, int kind) {
+    link.OnConnected.Listen(
+        [&l](TSwObject*, bool on) { l.push_back(on ? "Connected 1" : "Connected 0"); });
+    link.OnStop.Listen([&l](TSwObject*, int code) { l.push_back("Stop " + std::to_string(code)); });
+    link.OnLinkStat.Listen([&l](TSwObject*, std::uint32_t value, int kind) {
         l.push_back("LinkStat " + std::to_string(kind) + ' ' + std::to_string(value));
-    };
-    link.OnDeviceName = Plain(l, "DeviceName");
-    link.OnOutput = Plain(l, "Output");
-    link.OnAutoMode = Plain(l, "AutoMode");
-    link.OnVideoSync = WithInput(l, "VideoSync");
-    link.OnVideoMotion = WithInput(l, "VideoMotion");
-    link.OnVideoLevel = WithInput(l, "VideoLevel");
-    link.OnAudioLeft = WithInput(l, "AudioLeft");
-    link.OnAudioRight = WithInput(l, "AudioRight");
-    link.OnPsuMonitoring = Plain(l, "PsuMonitoring");
-    link.OnPsu1State = Plain(l, "Psu1State");
-    link.OnPsu2State = Plain(l, "Psu2State");
-    link.OnTempValid = Plain(l, "TempValid");
-    link.OnTemperature = Plain(l, "Temperature");
-    link.OnSyncControl = Plain(l, "SyncControl");
-    link.OnSyncTime = Plain(l, "SyncTime");
-    link.OnMotionControl = Plain(l, "MotionControl");
-    link.OnMotionTime = Plain(l, "MotionTime");
-    link.OnVideoLevelControl = Plain(l, "VideoLevelControl");
-    link.OnVideoLevelValue = Plain(l, "VideoLevelValue");
-    link.OnVideoLevelTime = Plain(l, "VideoLevelTime");
-    link.OnThresholdControl = Plain(l, "ThresholdControl");
-    link.OnThresholdValue = Plain(l, "ThresholdValue");
-    link.OnThresholdTime = Plain(l, "ThresholdTime");
-    link.OnAudioLevelControl = Plain(l, "AudioLevelControl");
-    link.OnAudioLevelValue = Plain(l, "AudioLevelValue");
-    link.OnAudioLevelTime = Plain(l, "AudioLevelTime");
-    link.OnRecoveryControl = Plain(l, "RecoveryControl");
-    link.OnRecoveryTime = Plain(l, "RecoveryTime");
-    link.OnCounters = Plain(l, "Counters");
+    });
+    link.OnDeviceName.Listen(Plain(l, "DeviceName"));
+    link.OnOutput.Listen(Plain(l, "Output"));
+    link.OnAutoMode.Listen(Plain(l, "AutoMode"));
+    link.OnVideoSync.Listen(WithInput(l, "VideoSync"));
+    link.OnVideoMotion.Listen(WithInput(l, "VideoMotion"));
+    link.OnVideoLevel.Listen(WithInput(l, "VideoLevel"));
+    link.OnAudioLeft.Listen(WithInput(l, "AudioLeft"));
+    link.OnAudioRight.Listen(WithInput(l, "AudioRight"));
+    link.OnPsuMonitoring.Listen(Plain(l, "PsuMonitoring"));
+    link.OnPsu1State.Listen(Plain(l, "Psu1State"));
+    link.OnPsu2State.Listen(Plain(l, "Psu2State"));
+    link.OnTempValid.Listen(Plain(l, "TempValid"));
+    link.OnTemperature.Listen(Plain(l, "Temperature"));
+    link.OnSyncControl.Listen(Plain(l, "SyncControl"));
+    link.OnSyncTime.Listen(Plain(l, "SyncTime"));
+    link.OnMotionControl.Listen(Plain(l, "MotionControl"));
+    link.OnMotionTime.Listen(Plain(l, "MotionTime"));
+    link.OnVideoLevelControl.Listen(Plain(l, "VideoLevelControl"));
+    link.OnVideoLevelValue.Listen(Plain(l, "VideoLevelValue"));
+    link.OnVideoLevelTime.Listen(Plain(l, "VideoLevelTime"));
+    link.OnThresholdControl.Listen(Plain(l, "ThresholdControl"));
+    link.OnThresholdValue.Listen(Plain(l, "ThresholdValue"));
+    link.OnThresholdTime.Listen(Plain(l, "ThresholdTime"));
+    link.OnAudioLevelControl.Listen(Plain(l, "AudioLevelControl"));
+    link.OnAudioLevelValue.Listen(Plain(l, "AudioLevelValue"));
+    link.OnAudioLevelTime.Listen(Plain(l, "AudioLevelTime"));
+    link.OnRecoveryControl.Listen(Plain(l, "RecoveryControl"));
+    link.OnRecoveryTime.Listen(Plain(l, "RecoveryTime"));
+    link.OnCounters.Listen(Plain(l, "Counters"));
 }

@@ -4,6 +4,7 @@
 #include "DeviceProtocol.h"
 #include "EventRecorder.h"
 #include "QtWait.h"
+#include "ShortLinkTiming.h"
 #include "SimDevice.h"
 #include "UnitThread.h"
 
@@ -299,13 +300,14 @@ TEST_F(LinkWorkerTest, ClosedConnectionReportsABrokenLink) {
     EXPECT_FALSE(fLink.IsConnected());
 }
 
-// Needs the full 3000 ms reply time-outs: about ten seconds.
 TEST_F(LinkWorkerTest, SilentDeviceTimesOutThreeTimesWithOneWarning) {
+    const TLinkTiming timing = SHORT_LINK_TIMING;
+    fLink.SetTiming(timing);
     ConnectAndFinishFirstPass();
     const std::size_t mark = fEvents.Lines.size();
     Run("fault silent on");
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitForStop(12s));
+    ASSERT_TRUE(WaitForStop(4 * timing.Timeout + 1s));
     const auto elapsed = std::chrono::steady_clock::now() - start;
 
     Lines stopping;
@@ -316,18 +318,18 @@ TEST_F(LinkWorkerTest, SilentDeviceTimesOutThreeTimesWithOneWarning) {
     EXPECT_EQ(stopping,
               (Lines{"LinkStat 2 1", "LinkStat 2 2", "LinkStat 3 0", "LinkStat 2 3", "Stop 1003"}));
     EXPECT_EQ(fLink.LastError(), SOCK_ERR_TIMEOUT);
-    EXPECT_GE(elapsed, 9000ms);
-    EXPECT_LT(elapsed, 11000ms);
+    EXPECT_GE(elapsed, 3 * timing.Timeout);
+    EXPECT_LT(elapsed, 4 * timing.Timeout) << "three time-outs and two pauses, nothing more";
 }
 
-// Needs one 3000 ms reply time-out.
 TEST_F(LinkWorkerTest, DisconnectDuringARetryEndsAsRequested) {
+    fLink.SetTiming(SHORT_LINK_TIMING);
     ConnectAndFinishFirstPass();
     Run("fault silent on");
-    ASSERT_TRUE(WaitFor("LinkStat 2 1", 5s));
+    ASSERT_TRUE(WaitFor("LinkStat 2 1", 2s));
     const auto start = std::chrono::steady_clock::now();
     fLink.Disconnect();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, SHORT_LINK_TIMING.Timeout + 500ms);
     ASSERT_TRUE(WaitForStop(1s));
     EXPECT_EQ(StopCode(), STOP_BY_REQUEST);
 }

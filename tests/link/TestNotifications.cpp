@@ -2,6 +2,7 @@
 #include "Notification.h"
 #include "UnitThread.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -129,11 +130,21 @@ TEST_F(NotificationTest, WrittenFlagsForceEveryEventOfTheirGroupOnce) {
 
 TEST_F(NotificationTest, HandlersSeeTheirOwnFieldNewAndLaterFieldsOld) {
     int outputSeenByAutoMode = -1;
-    fLink.OnAutoMode = [&](TSwObject* sender) { outputSeenByAutoMode = sender->Output(); };
-    fLink.OnOutput = nullptr;
+    fLink.OnAutoMode = {};
+    fLink.OnAutoMode.Listen([&](TSwObject* sender) { outputSeenByAutoMode = sender->Output(); });
+    fLink.OnOutput = {};
     FirstPass();
     EXPECT_EQ(outputSeenByAutoMode, 0) << "Output is stored after AutoMode fires";
     EXPECT_EQ(fLink.Output(), INPUT_A) << "an empty slot still stores its field";
+}
+
+TEST_F(NotificationTest, EveryListenerOfAnEventRunsInTheOrderAdded) {
+    fLink.OnOutput.Listen([this](TSwObject*) { fEvents.Lines.emplace_back("Output again"); });
+    FirstPass();
+    const auto output = std::find(fEvents.Lines.begin(), fEvents.Lines.end(), "Output");
+    ASSERT_NE(output, fEvents.Lines.end());
+    ASSERT_NE(output + 1, fEvents.Lines.end());
+    EXPECT_EQ(output[1], "Output again");
 }
 
 TEST_F(NotificationTest, ConnectionStopAndLinkStatisticsPassStraightThrough) {

@@ -82,10 +82,15 @@ TCliProcess::~TCliProcess() {
     }
 }
 
+void TCliProcess::CloseOutput() {
+    ::close(fOut);
+    fOut = -1;
+}
+
 TCliResult TCliProcess::Finish(std::chrono::milliseconds timeout) {
     TCliResult result;
     const auto end = fStart + timeout;
-    bool outOpen = !fStalled;
+    bool outOpen = !fStalled && fOut >= 0;
     bool errOpen = true;
     while (outOpen || errOpen) {
         if (std::chrono::steady_clock::now() >= end)

@@ -26,6 +26,8 @@ public:
     TCliProcess& operator=(const TCliProcess&) = delete;
 
     pid_t Pid() const { return fPid; }
+    // Closes the reading end of its standard output, as a reader that went away does.
+    void CloseOutput();
     // Reads both streams to their end and waits for the program; kills it once timeout has
     // passed since its start.
     TCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(15));

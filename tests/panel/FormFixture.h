@@ -96,6 +96,20 @@ protected:
 
     void TypeAddress(const QString& text) { AddressBox()->setEditText(text); }
 
+    // Keys as the keyboard sends them: through the window system to the active window,
+    // which hands them to its focused widget, or to the open drop-down list.
+    void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(static_cast<QWidget*>(nullptr), key, modifiers);
+    }
+
+    void TypeKeys(const QString& text) { QTest::keyClicks(static_cast<QWidget*>(nullptr), text); }
+
+    // The operator brings the window to the front, as a click on it would.
+    bool ActivateForm() {
+        fForm->activateWindow();
+        return QTest::qWaitForWindowActive(fForm.get());
+    }
+
     void ClickConnect() { QTest::mouseClick(Button("BtnConn"), Qt::LeftButton); }
 
     bool WaitConnected() {

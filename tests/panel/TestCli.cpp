@@ -241,6 +241,20 @@ TEST(CliStalledOutput, SignalsEndWatchWithinASecondWhateverItsOutputDoes) {
     }
 }
 
+TEST(CliStalledOutput, AReaderThatGoesAwayEndsWatchWithinASecond) {
+    Device device;
+    Flicker flicker(device.Sim());
+    TCliProcess watch({"watch", "127.0.0.1", "--port", device.Port()});
+    ASSERT_TRUE(device.Sim().WaitStation(true, 3s));
+    watch.CloseOutput();
+    const auto closed = std::chrono::steady_clock::now();
+    const TCliResult result = watch.Finish(10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, END_BOUND);
+    EXPECT_EQ(result.Status, 74) << result.Err;
+    EXPECT_NE(result.Err.find("Control stoped manualy"), std::string::npos) << result.Err;
+    EXPECT_NE(result.Err.find("Broken pipe"), std::string::npos) << result.Err;
+}
+
 TEST(CliStalledOutput, TheTimeLimitEndsWatchWithinASecondWhateverItsOutputDoes) {
     Device device;
     Flicker flicker(device.Sim());

@@ -3,8 +3,10 @@
 
 #include "FileSizeLimit.h"
 #include "FormFixture.h"
+#include "ShortLinkTiming.h"
 #include "Widgets.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -141,11 +143,12 @@ TEST_F(FormFixture, RefusedAndWrongRepliesAreJournalledAndShown) {
 TEST_F(FormFixture, SilentDeviceStopsWithTheTimeOutCountInTheSummary) {
     StartDevice(fAddress);
     OpenForm();
+    fForm->Link()->SetTiming(SHORT_LINK_TIMING);
     TypeAddress(QString::fromStdString(fAddress));
     ClickConnect();
     ASSERT_TRUE(WaitConnected());
     ASSERT_EQ(fDevice->Execute("fault silent on"), "");
-    ASSERT_TRUE(WaitStopped(12s));
+    ASSERT_TRUE(WaitStopped(5s));
 
     const std::vector<QString> messages = Messages();
     EXPECT_EQ(messages[0], "Control stoped ( LE=3 )");
@@ -159,19 +162,24 @@ TEST_F(FormFixture, SilentDeviceStopsWithTheTimeOutCountInTheSummary) {
 
 TEST_F(FormFixture, ControlDoubleClickTogglesTheLinkLabels) {
     OpenForm();
-    QWidget* back = Find<QWidget>("PanelBack");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(fForm.get()));
     const auto visible = [this] {
         return Find<QLabel>("LC")->isVisible() + Find<QLabel>("LE")->isVisible() +
                Find<QLabel>("LR")->isVisible();
     };
-    QTest::mouseDClick(back, Qt::LeftButton, Qt::NoModifier, QPoint(300, 66));
+    // Through the window system, which gives the clicks to the widget under the mouse.
+    const auto doubleClick = [this](QPoint at, Qt::KeyboardModifiers modifiers) {
+        QTest::mouseDClick(fForm->windowHandle(), Qt::LeftButton, modifiers, at);
+    };
+    const QPoint background(300, 66);
+    doubleClick(background, Qt::NoModifier);
     EXPECT_EQ(visible(), 0);
-    QTest::mouseDClick(back, Qt::LeftButton, Qt::ControlModifier, QPoint(300, 66));
+    doubleClick(background, Qt::ControlModifier);
     EXPECT_EQ(visible(), 3);
-    QTest::mouseDClick(Find<QLabel>("LE"), Qt::LeftButton, Qt::ControlModifier);
+    doubleClick(Find<QLabel>("LE")->geometry().center(), Qt::ControlModifier);
     EXPECT_EQ(visible(), 0);
-    QTest::mouseDClick(Find<QWidget>("GBoxPSU"), Qt::LeftButton, Qt::ControlModifier);
-    EXPECT_EQ(visible(), 0) << "other widgets' double-clicks do not count";
+    doubleClick(QPoint(300, 100), Qt::ControlModifier);
+    EXPECT_EQ(visible(), 0) << "a double-click inside the power supply group does not count";
 }
 
 TEST_F(FormFixture, ClosingWhileConnectedAsksButSavesFirst) {
@@ -486,22 +494,42 @@ TEST_F(FormFixture, SavedPositionIsUsedOnlyWhereTheWindowsTopStripShows) {
     }
 }
 
-TEST_F(FormFixture, EnterInTheAddressBoxConnectsAsTheButtonDoes) {
+TEST_F(FormFixture, ReturnAndEnterInTheAddressBoxConnectAsTheButtonDoes) {
     StartDevice(fAddress);
     OpenForm();
-    QLineEdit* edit = AddressBox()->lineEdit();
-    TypeAddress("10.0.0.256");
-    QTest::keyClick(edit, Qt::Key_Return);
-    ASSERT_GE(fMessages.size(), 1U);
+    ASSERT_TRUE(ActivateForm());
+    const QString address = QString::fromStdString(fAddress);
+    PressKey(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), AddressBox()) << "next after Connect";
+    TypeKeys("10.0.0.256");
+    PressKey(Qt::Key_Return);
+    ASSERT_EQ(fMessages.size(), 1U) << "one key, one answer";
     EXPECT_EQ(fMessages[0].Text, "Invalid IP address");
-    EXPECT_EQ(fMessages.size(), 1U) << "one key, one answer";
 
-    TypeAddress(" " + QString::fromStdString(fAddress));
-    QTest::keyClick(edit, Qt::Key_Enter);
-    EXPECT_EQ(Messages().front(),
-              "Control connecting address: " + QString::fromStdString(fAddress));
-    EXPECT_EQ(Button("BtnConn")->text(), "Connecting...");
+    TypeKeys(" " + address);
+    PressKey(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(Messages().front(), "Control connecting address: " + address);
     ASSERT_TRUE(WaitConnected());
+    const int lines = fForm->Journal().Count();
+    PressKey(Qt::Key_Return);
+    EXPECT_EQ(fForm->Journal().Count(), lines) << "Return while connected does nothing";
+    EXPECT_EQ(Button("BtnConn")->text(), "Disconnect");
+
+    // With the list open, the key takes the highlighted address and connects to it.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        ClickConnect();
+        ASSERT_TRUE(WaitStopped());
+        QTest::mouseClick(fForm->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          AddressBox()->geometry().center());
+        TypeKeys("x");
+        PressKey(Qt::Key_Down, Qt::AltModifier);
+        ASSERT_NE(QApplication::activePopupWidget(), nullptr) << key;
+        PressKey(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << key;
+        EXPECT_EQ(Messages().front(), "Control connecting address: " + address) << key;
+        ASSERT_TRUE(WaitConnected()) << key;
+    }
+    EXPECT_EQ(fMessages.size(), 1U);
 }
 
 // ---- Readable in any colour scheme -----------------------------------------------

@@ -5,7 +5,9 @@
 #include "SpinEdit.h"
 #include "Widgets.h"
 
+#include <QApplication>
 #include <QRegularExpression>
+#include <QTabWidget>
 
 using namespace std::chrono_literals;
 
@@ -23,6 +25,7 @@ protected:
     void Connect(std::initializer_list<const char*> script = {"mode manual"}) {
         StartDevice(fAddress, script);
         OpenForm();
+        ASSERT_TRUE(ActivateForm());
         TypeAddress(QString::fromStdString(fAddress));
         ClickConnect();
         ASSERT_TRUE(WaitJournal("Control started", 3s));
@@ -71,13 +74,18 @@ protected:
 
     TSpinEdit* Edit(const char* name) const { return Find<TSpinEdit>(name); }
 
+    // As the operator types into a field of the settings page: a click into it, all its
+    // text replaced by the keys, then Return.
     void Type(const char* name, const QString& text) {
         TSpinEdit* edit = Edit(name);
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
+        Find<QTabWidget>("PControl")->setCurrentIndex(1);
+        QTest::mouseClick(fForm->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          edit->mapTo(fForm.get(), edit->rect().center()));
+        ASSERT_EQ(QApplication::focusWidget(), edit) << name;
+        PressKey(Qt::Key_A, Qt::ControlModifier);
+        PressKey(Qt::Key_Delete);
+        TypeKeys(text);
+        PressKey(Qt::Key_Return);
     }
 
     int fMark = 0;
@@ -240,6 +248,8 @@ TEST_F(LivePanel, SettingsPageShowsConvertsAndSendsTheDeviceValues) {
     EXPECT_EQ(second[6 + 7], 1) << "an empty level reads as 2.0 dB";
     EXPECT_EQ(second[6 + 1], 0) << "an empty time reads as 0";
     EXPECT_EQ(fDevice->State().Settings[11], 81);
+    Type("SEditSyncT", "150");
+    EXPECT_EQ(Edit("SEditSyncT")->text(), "99.9") << "Return takes the typing into the range";
 }
 
 TEST_F(LivePanel, CancelRestoresTheFieldsAndJournalsTheSixSwitches) {

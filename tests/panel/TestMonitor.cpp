@@ -7,6 +7,7 @@
 
 #include <QJsonDocument>
 #include <QTimeZone>
+#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -149,12 +150,15 @@ TEST(LineOutput, AReaderThatWentAwayIsAFailureNotASignal) {
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     ::close(fds[0]);
-    TLineOutput out(fds[1], Note);
+    std::atomic<int> told{0};
+    TLineOutput out(fds[1], Note, TLineOutput::DEFAULT_LIMIT, [&told] { ++told; });
     out.Put("line");
     EXPECT_FALSE(out.Flush(1s));
     EXPECT_FALSE(out.Failure().empty());
     out.Put("another");
+    EXPECT_FALSE(out.Flush(100ms));
     EXPECT_EQ(out.Dropped(), 2U);
+    EXPECT_EQ(told, 1) << "the failure is told once";
     ::close(fds[1]);
 }
 

@@ -7,7 +7,8 @@
 
 namespace {
 
-// Far beyond the longest round: three reply time-outs and the pauses between them.
+// Far beyond the longest round: three of the station's reply time-outs and the pauses
+// between them.
 constexpr auto ROUND_LIMIT = std::chrono::seconds(15);
 constexpr int MAX_COMMANDS = 3;
 constexpr int STEADY_COMMANDS = 6;
@@ -96,9 +97,9 @@ const char* KindName(TSoakKind kind) {
 }
 
 TSoakLane::TSoakLane(std::vector<TSoakKind> rotation, int rounds, int destroyEvery, unsigned seed,
-                     TWindowThreadTimes& times)
+                     TWindowThreadTimes& times, const TLinkTiming& timing)
     : fRotation(std::move(rotation)), fRoundsWanted(rounds), fDestroyEvery(destroyEvery),
-      fRandom(seed), fTimes(times) {
+      fRandom(seed), fTimes(times), fTiming(timing) {
     TSimOptions options;
     options.Port = 0;
     fDevice = std::make_unique<TSimDevice>(options);
@@ -109,11 +110,12 @@ TSoakLane::TSoakLane(std::vector<TSoakKind> rotation, int rounds, int destroyEve
 
 void TSoakLane::NewLink() {
     fLink = std::make_unique<TSwObject>();
-    fLink->OnStop = [this](TSwObject* link, int code) {
+    fLink->SetTiming(fTiming);
+    fLink->OnStop.Listen([this](TSwObject* link, int code) {
         fStopped = true;
         fStopCode = code;
         fStopError = link->LastError();
-    };
+    });
 }
 
 int TSoakLane::Random(int from, int to) {
@@ -263,7 +265,8 @@ void TSoakLane::ScheduleRound() {
         // Within the first two of the three reply time-outs: a Disconnect during the last
         // one ends the round as a time-out, the device having been silent all along.
         const int silentMs = Schedule(TAct::Fault, 0, 150, "silent");
-        Schedule(TAct::Disconnect, silentMs + 300, silentMs + 6000);
+        const auto timeoutMs = static_cast<int>(fTiming.Timeout.count());
+        Schedule(TAct::Disconnect, silentMs + timeoutMs / 10, silentMs + 2 * timeoutMs);
         return;
     }
     case TSoakKind::NoAck:

@@ -49,9 +49,10 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // The lane runs rounds rounds, turning through rotation, one kind per round; with
-    // destroyEvery above 0, every destroyEvery-th round is a Destroy round instead.
+    // destroyEvery above 0, every destroyEvery-th round is a Destroy round instead. Its
+    // links wait as timing says.
     TSoakLane(std::vector<TSoakKind> rotation, int rounds, int destroyEvery, unsigned seed,
-              TWindowThreadTimes& times);
+              TWindowThreadTimes& times, const TLinkTiming& timing = {});
 
     // Carries out what is due, and starts the next round when the last has ended.
     void Step();
@@ -99,6 +100,7 @@ private:
     int fDestroyEvery;
     std::mt19937 fRandom;
     TWindowThreadTimes& fTimes;
+    const TLinkTiming fTiming;
     // The link goes first, before the device it may still be connected to.
     std::unique_ptr<TSimDevice> fDevice;
     std::unique_ptr<TSwObject> fLink;

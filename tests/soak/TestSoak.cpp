@@ -6,10 +6,11 @@
 //
 // Six lanes run side by side, each a device and a link of its own: one turns quickly
 // through the faults that end a round at once or soon; one polls a sound device for
-// seconds at a time, so that anything a cycle leaks adds up; four wait out the 3 s reply
+// seconds at a time, so that anything a cycle leaks adds up; four wait out the reply
 // time-outs of a silent device (to its end, or until a Disconnect), a device that stops
 // answering and a write that is never acknowledged. The last five run one round for every
-// SLOW_SHARE quick rounds, and one at least.
+// SLOW_SHARE quick rounds, and one at least. The four waiting lanes use short link times,
+// the others the station's own.
 // The lanes share the program-wide refresh flags, which decide only whether events are
 // forced; this test looks at stop codes, not events.
 //
@@ -17,6 +18,7 @@
 //     SOAK_ROUNDS=1000 build/tests/soak/test_soak
 
 #include "ProcessStat.h"
+#include "ShortLinkTiming.h"
 #include "SoakLane.h"
 
 #include <QCoreApplication>
@@ -37,9 +39,9 @@ constexpr unsigned DEFAULT_SEED = 7710;
 constexpr int WARM_UP_ROUNDS = 10;
 constexpr int DESTROY_EVERY = 25;
 constexpr int SLOW_SHARE = 60;
-// Steady rounds last 2.5 s on average: three fill the time of one silent round.
+// Steady rounds last 2.5 s on average: three take about as long as the quick lane.
 constexpr int STEADY_ROUNDS = 3;
-// One exchange time-out and a little for the join.
+// One of the station's exchange time-outs and a little for the join.
 constexpr double WINDOW_BLOCK_LIMIT_MS = 3200;
 constexpr std::int64_t RESIDENT_GROWTH_LIMIT_KB = 4096;
 constexpr double HEAP_GROWTH_LIMIT = 64 * 1024;
@@ -103,8 +105,8 @@ protected:
         fLanes.push_back(std::make_unique<TSoakLane>(
             std::vector<K>{K::Steady}, STEADY_ROUNDS * slowRounds, 0, ++seed, fTimes));
         for (K kind : {K::Silent, K::SilentThenDisconnect, K::AnswerFirst, K::NoAck})
-            fLanes.push_back(
-                std::make_unique<TSoakLane>(std::vector<K>{kind}, slowRounds, 0, ++seed, fTimes));
+            fLanes.push_back(std::make_unique<TSoakLane>(std::vector<K>{kind}, slowRounds, 0,
+                                                         ++seed, fTimes, SHORT_LINK_TIMING));
     }
 
     TSoakLane& Quick() { return *fLanes[0]; }
