@@ -60,19 +60,31 @@ void JudgeChecks(const TSwObject& link, TVerdict& verdict) {
     }
 }
 
-void JudgePower(const TSwObject& link, const TTemperatureLimits& limits, TVerdict& verdict) {
+void JudgePower(const TSwObject& link, TVerdict& verdict) {
     const int states[] = {link.Psu1State(), link.Psu2State()};
     for (int unit = 1; unit <= 2; ++unit) {
         if ((link.PsuMonitoring() & unit) != 0 && states[unit - 1] == STATE_ERROR)
             verdict.Add(TCheckStatus::Critical, PsuStateLine(unit, STATE_ERROR));
     }
+}
+
+// A temperature above the critical range is the station's overheat.
+void JudgeTemperature(const TSwObject& link, const TCheckLimits& limits, TVerdict& verdict) {
     if (!link.TempValid())
         return;
-    if (link.Temperature() >= limits.Critical)
-        verdict.Add(TCheckStatus::Critical, OverheatLine(link.Temperature()));
-    else if (link.Temperature() >= limits.Warning)
-        verdict.Add(TCheckStatus::Warning,
-                    "temperature " + std::to_string(link.Temperature()) + "C");
+    const int temperature = link.Temperature();
+    const std::string finding = "temperature " + std::to_string(temperature) + "C";
+    if (limits.Critical.AlertsAbove(temperature))
+        verdict.Add(TCheckStatus::Critical, OverheatLine(temperature));
+    else if (limits.Critical.Alerts(temperature))
+        verdict.Add(TCheckStatus::Critical, finding);
+    else if (limits.Warning.Alerts(temperature))
+        verdict.Add(TCheckStatus::Warning, finding);
+}
+
+void JudgeMode(const TSwObject& link, const TCheckLimits& limits, TVerdict& verdict) {
+    if (limits.ManualWarning && !link.AutoMode())
+        verdict.Add(TCheckStatus::Warning, OutputLine(link.Output(), false));
 }
 
 // One label=value;warn;crit;min;max item of performance data.
@@ -102,10 +114,12 @@ bool CheckSwitchedOn(const TDeviceStatus& s, TCheck check) {
     return false;
 }
 
-TCheckResult EvaluateDevice(const TSwObject& link, const TTemperatureLimits& limits) {
+TCheckResult EvaluateDevice(const TSwObject& link, const TCheckLimits& limits) {
     TVerdict verdict;
     JudgeChecks(link, verdict);
-    JudgePower(link, limits, verdict);
+    JudgePower(link, verdict);
+    JudgeTemperature(link, limits, verdict);
+    JudgeMode(link, limits, verdict);
     const std::string temperature =
         link.TempValid() ? ", " + std::to_string(link.Temperature()) + "C" : "";
     return verdict.Result(PrintableDeviceText(link.DeviceName()) + ": " +
@@ -116,12 +130,12 @@ TCheckResult Unreachable(const std::string& reason) {
     return {TCheckStatus::Critical, "CRITICAL - " + reason};
 }
 
-std::string CheckPerformanceData(const TSwObject& link, const TTemperatureLimits& limits,
+std::string CheckPerformanceData(const TSwObject& link, const TCheckLimits& limits,
                                  std::optional<std::uint32_t> cyclesPerSecond) {
     const std::string temperature = link.TempValid() ? std::to_string(link.Temperature()) : "U";
     const std::string cycles = cyclesPerSecond ? std::to_string(*cyclesPerSecond) : "U";
-    return Item("temperature", temperature,
-                std::to_string(limits.Warning) + ';' + std::to_string(limits.Critical), "0;255") +
+    return Item("temperature", temperature, limits.Warning.Text + ';' + limits.Critical.Text,
+                "0;255") +
            ' ' + Item("psu1", std::to_string(link.Psu1State()), ";", "0;3") + ' ' +
            Item("psu2", std::to_string(link.Psu2State()), ";", "0;3") + ' ' +
            Item("output", std::to_string(link.Output()), ";", "1;2") + ' ' +

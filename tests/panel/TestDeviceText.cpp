@@ -225,28 +225,37 @@ TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
     EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Critical);
 }
 
-TEST(DeviceCheck, TemperatureLimitsGiveWarningThenCriticalFromTheirValueOn) {
+TCheckLimits Limits(const char* warning, const char* critical) {
+    return {*ParseThresholdRange(warning), *ParseThresholdRange(critical)};
+}
+
+TEST(DeviceCheck, TemperatureRangesAndManualModeGiveWarningOrCritical) {
     KnownDevice device;
     device.State({0x02, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
-    const TTemperatureLimits limits{40, 50};
-    for (const auto& [celsius, status] : {std::pair{39, TCheckStatus::Ok},
-                                          {40, TCheckStatus::Warning},
-                                          {49, TCheckStatus::Warning},
-                                          {50, TCheckStatus::Critical}}) {
+    const TCheckLimits limits = Limits("40", "10:50");
+    for (const auto& [celsius, summary] : {std::pair{40, "OK - 7710/12: [A] -> [OUT] AUTO, 40C"},
+                                           {41, "WARNING - temperature 41C"},
+                                           {50, "WARNING - temperature 50C"},
+                                           {51, "CRITICAL - OVERHEAT 51C"},
+                                           {9, "CRITICAL - temperature 9C"}}) {
         device.Power({0x03, 1, 1, 1, static_cast<std::uint8_t>(celsius)});
-        EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, status) << celsius;
+        EXPECT_EQ(EvaluateDevice(device.Link, limits).Summary, summary) << celsius;
     }
     device.Power({0x03, 1, 1, 0, 99});
     EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, TCheckStatus::Ok) << "no reading";
-    device.Power({0x03, 1, 1, 1, 45});
-    EXPECT_EQ(EvaluateDevice(device.Link, limits).Summary, "WARNING - temperature 45C");
+
+    device.State({0x00, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05}); // A forced: MANUAL
+    EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, TCheckStatus::Ok);
+    TCheckLimits manual = limits;
+    manual.ManualWarning = true;
+    EXPECT_EQ(EvaluateDevice(device.Link, manual).Summary, "WARNING - [A] -> [OUT] MANUAL");
 }
 
 TEST(DeviceCheck, PluginLineCarriesThePerformanceDataAfterABar) {
     KnownDevice device;
     device.State({0x03, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
     device.Power({0x02, 1, 2, 1, 45});
-    const TTemperatureLimits limits{40, 50};
+    const TCheckLimits limits = Limits("40", "50");
     const std::string data = CheckPerformanceData(device.Link, limits, 165U);
     EXPECT_EQ(data, "temperature=45;40;50;0;255 psu1=1;;;0;3 psu2=2;;;0;3 output=2;;;1;2 "
                     "auto=1;;;0;1 cycles=165;;;0;");
