@@ -3,7 +3,6 @@
 #include "ChangeLines.h"
 #include "StationText.h"
 
-#include <cstdio>
 #include <random>
 
 namespace {
@@ -12,12 +11,6 @@ TBackoff::TRandom RandomShare() {
     return [engine = std::mt19937(std::random_device{}())]() mutable {
         return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
     };
-}
-
-std::string Seconds(std::chrono::milliseconds span) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(span.count()) / 1000);
-    return text;
 }
 
 // The event slots of the device's data, after which the state series follow.
@@ -64,8 +57,8 @@ void TDeviceWatch::Disconnect() {
 }
 
 void TDeviceWatch::LogStopped() {
-    Log("stop", StopReason(STOP_BY_REQUEST, 0),
-        {{"code", std::to_string(STOP_BY_REQUEST)}, {"reason", StopCodeName(STOP_BY_REQUEST)}});
+    Log(TLogLevel::Info, "stop", StopReason(STOP_BY_REQUEST, 0),
+        {{"code", STOP_BY_REQUEST}, {"reason", StopCodeName(STOP_BY_REQUEST)}});
 }
 
 void TDeviceWatch::SetLabel(const std::string& label) {
@@ -80,7 +73,8 @@ void TDeviceWatch::Wire() {
         if (!fFirstPass)
             fMetrics.Changeover(link->AutoMode());
     });
-    WireChangeLines(fLink, [this](const std::string& line) { Log("change", line); });
+    WireChangeLines(fLink,
+                    [this](const std::string& line) { Log(TLogLevel::Info, "change", line); });
     WireStateEvents();
     fLink.OnConnected.Listen([this](TSwObject*, bool) {
         fMetrics.Connected();
@@ -90,7 +84,7 @@ void TDeviceWatch::Wire() {
     fLink.OnLinkStat.Listen([this](TSwObject*, std::uint32_t value, int kind) {
         fMetrics.LinkStat(value, kind);
         if (kind == LINK_READ_WARNING)
-            Log("warning", "!!! connection read malfunction");
+            Log(TLogLevel::Warn, "warning", "!!! connection read malfunction");
     });
     fLink.OnStop.Listen([this](TSwObject*, int code) { Stopped(code); });
 }
@@ -109,24 +103,24 @@ void TDeviceWatch::WireStateEvents() {
 void TDeviceWatch::FirstPassDone() {
     fFirstPass = false;
     fMetrics.StateCurrent(fLink.Status());
-    Log("connect", "Control started", {{"name", PrintableDeviceText(fLink.DeviceName())}});
+    Log(TLogLevel::Info, "connect", "Control started",
+        {{"name", PrintableDeviceText(fLink.DeviceName())}});
 }
 
 void TDeviceWatch::Stopped(int code) {
     fMetrics.Stopped(code);
-    std::vector<std::pair<std::string, std::string>> fields{
-        {"code", std::to_string(code)},
-        {"reason", StopCodeName(code)},
-        {"error", std::to_string(fLink.LastError())}};
+    TLogFields fields{{"code", code}, {"reason", StopCodeName(code)}, {"error", fLink.LastError()}};
     if (code != STOP_BY_REQUEST) {
         const auto wait = fBackoff.Stopped(TBackoff::TClock::now());
-        fields.emplace_back("reconnect_in", Seconds(wait));
+        fields.emplace_back("reconnect_in",
+                            TLogValue::Decimal(static_cast<double>(wait.count()) / 1000, 1));
         fRetry.start(wait);
     }
-    Log("stop", StopReason(code, fLink.LastError()), std::move(fields));
+    Log(code == STOP_BY_REQUEST ? TLogLevel::Info : TLogLevel::Warn, "stop",
+        StopReason(code, fLink.LastError()), std::move(fields));
 }
 
-void TDeviceWatch::Log(const std::string& event, const std::string& message,
-                       std::vector<std::pair<std::string, std::string>> fields) const {
-    fLog({QDateTime::currentDateTime(), fKey, event, message, std::move(fields)});
+void TDeviceWatch::Log(TLogLevel level, const std::string& event, const std::string& message,
+                       TLogFields fields) const {
+    fLog({QDateTime::currentDateTime(), level, fKey, event, message, std::move(fields)});
 }

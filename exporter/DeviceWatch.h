@@ -42,8 +42,8 @@ private:
     void WireStateEvents();
     void FirstPassDone();
     void Stopped(int code);
-    void Log(const std::string& event, const std::string& message,
-             std::vector<std::pair<std::string, std::string>> fields = {}) const;
+    void Log(TLogLevel level, const std::string& event, const std::string& message,
+             TLogFields fields = {}) const;
 
     TTarget fTarget;
     const std::string fKey;

@@ -3,9 +3,11 @@
 #include "DeviceMetrics.h"
 #include "Fleet.h"
 #include "SignalWatch.h"
+#include "TargetsReader.h"
 #include "WebServer.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <csignal>
 #include <stdexcept>
 #include <thread>
@@ -28,80 +30,106 @@ public:
         : fOptions(std::move(options)), fOut(out), fErr(err),
           fRegistry(std::make_shared<prometheus::Registry>()), fFamilies(*fRegistry) {}
 
+    // Signals are taken from the first moment; the targets file is read on a thread of
+    // its own, and the exporter starts when it has been read.
     int Run() {
-        std::vector<TTarget> targets;
-        if (!ReadTargets(targets, true))
-            return EXIT_BAD_START;
-        try {
-            fServer =
-                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, fFamilies.Sources(),
-                                             QCoreApplication::applicationVersion().toStdString());
-        } catch (const std::runtime_error& error) {
-            std::fprintf(fErr, "control7710-exporter: %s\n", error.what());
-            return EXIT_BAD_START;
-        }
         const TSignalWatch signalWatch(ExporterSignals(),
                                        [this](int signal) { TakeSignal(signal); });
-        fFleet = std::make_unique<TFleet>(
-            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval);
-        Note("start", "Listening",
-             {{"address", ListenText(*fServer)}, {"devices", std::to_string(targets.size())}});
-        fFleet->Apply(targets);
+        TTargetsReader reader([this](const TTargetsRead& read) { TargetsRead(read); });
+        fReader = &reader;
+        if (fOptions.TargetsFile.empty())
+            QTimer::singleShot(0, [this] { TargetsRead({TTargetList{}, ""}); });
+        else
+            reader.Read(fOptions.TargetsFile);
         const int status = QCoreApplication::exec();
         fFleet.reset();
         return status;
     }
 
 private:
-    // The command line's targets and the file's; false when the file cannot be read.
-    bool ReadTargets(std::vector<TTarget>& targets, bool starting) {
-        targets = fOptions.Targets;
-        if (fOptions.TargetsFile.empty())
-            return true;
-        std::string error;
-        const auto list = ReadTargetsFile(fOptions.TargetsFile, error);
-        if (!list) {
-            if (starting)
-                std::fprintf(fErr, "control7710-exporter: %s\n", error.c_str());
-            else
-                Note("reload", "Targets not read, kept", {{"error", error}});
+    void TargetsRead(const TTargetsRead& read) {
+        if (fStopping)
+            return;
+        if (fFleet)
+            Reload(read);
+        else
+            Start(read);
+    }
+
+    // Listens and watches the devices; a targets file that could not be read, or an
+    // address that cannot be listened on, ends the start with one line and status 2.
+    void Start(const TTargetsRead& read) {
+        std::vector<TTarget> targets;
+        if (!TakeTargets(read, targets))
+            return StartFailed(read.Error);
+        try {
+            fServer =
+                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, fFamilies.Sources(),
+                                             QCoreApplication::applicationVersion().toStdString());
+        } catch (const std::runtime_error& error) {
+            return StartFailed(error.what());
+        }
+        fFleet = std::make_unique<TFleet>(
+            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval);
+        fFleet->Apply(targets);
+        Note(TLogLevel::Info, "start", "Listening",
+             {{"address", ListenText(*fServer)}, {"devices", fFleet->Size()}});
+    }
+
+    void StartFailed(const std::string& error) {
+        std::fprintf(fErr, "control7710-exporter: %s\n", error.c_str());
+        QCoreApplication::exit(EXIT_BAD_START);
+    }
+
+    // The command line's targets and the file's, with the file's bad and converted lines
+    // logged; false when the file could not be read.
+    bool TakeTargets(const TTargetsRead& read, std::vector<TTarget>& targets) {
+        if (!read.List)
             return false;
+        const std::string& file = fOptions.TargetsFile;
+        for (const TTargetError& bad : read.List->Errors) {
+            Note(TLogLevel::Warn, "targets", "Line skipped",
+                 {{"file", bad.File}, {"line", bad.Line}, {"error", bad.Reason}});
         }
-        for (const TTargetError& bad : list->Errors) {
-            Note("targets", "Line skipped",
-                 {{"file", bad.File}, {"line", std::to_string(bad.Line)}, {"error", bad.Reason}});
-        }
-        targets.insert(targets.end(), list->Targets.begin(), list->Targets.end());
+        for (const int line : read.List->Latin1Lines)
+            Note(TLogLevel::Warn, "targets", "Line read as Latin-1",
+                 {{"file", file}, {"line", line}});
+        targets = fOptions.Targets;
+        targets.insert(targets.end(), read.List->Targets.begin(), read.List->Targets.end());
         return true;
     }
 
     void TakeSignal(int signal) {
         if (fStopping)
             return;
-        if (signal == SIGHUP)
-            Reload();
-        else
+        if (signal != SIGHUP)
             Shutdown(signal);
+        else if (fFleet && fOptions.TargetsFile.empty())
+            Reload({TTargetList{}, ""});
+        else if (fFleet)
+            fReader->Read(fOptions.TargetsFile);
     }
 
-    void Reload() {
+    void Reload(const TTargetsRead& read) {
         std::vector<TTarget> targets;
-        if (!ReadTargets(targets, false))
+        if (!TakeTargets(read, targets)) {
+            Note(TLogLevel::Error, "reload", "Targets not read, kept", {{"error", read.Error}});
             return;
+        }
         const TFleetChange change = fFleet->Apply(targets);
-        Note("reload", "Targets reloaded",
-             {{"kept", std::to_string(change.Kept)},
-              {"added", std::to_string(change.Added)},
-              {"removed", std::to_string(change.Removed)}});
+        Note(TLogLevel::Info, "reload", "Targets reloaded",
+             {{"kept", change.Kept}, {"added", change.Added}, {"removed", change.Removed}});
     }
 
     void Shutdown(int signal) {
-        Note("shutdown", "Stopping on " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM"),
-             {{"devices", std::to_string(fFleet->Size())}});
+        Note(TLogLevel::Info, "shutdown",
+             "Stopping on " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM"),
+             {{"devices", fFleet ? fFleet->Size() : 0}});
         fStopping = true;
         // The server and the links end side by side.
         std::jthread serverStop([this] { fServer.reset(); });
-        fFleet->StopAll();
+        if (fFleet)
+            fFleet->StopAll();
         QCoreApplication::exit(0);
     }
 
@@ -111,12 +139,14 @@ private:
     }
 
     // A line about the exporter itself.
-    void Note(const std::string& event, const std::string& message,
-              std::vector<std::pair<std::string, std::string>> fields) {
-        Log({QDateTime::currentDateTime(), "", event, message, std::move(fields)});
+    void Note(TLogLevel level, const std::string& event, const std::string& message,
+              TLogFields fields) {
+        Log({QDateTime::currentDateTime(), level, "", event, message, std::move(fields)});
     }
 
     void Log(const TLogEvent& event) {
+        if (event.Level < fOptions.LogLevel)
+            return;
         const std::string line = FormatLogLine(event, fOptions.LogFormat) + "\n";
         std::fwrite(line.data(), 1, line.size(), fOut);
         std::fflush(fOut);
@@ -127,6 +157,7 @@ private:
     std::FILE* fErr;
     std::shared_ptr<prometheus::Registry> fRegistry;
     TMetricFamilies fFamilies;
+    TTargetsReader* fReader = nullptr;
     std::unique_ptr<TWebServer> fServer;
     std::unique_ptr<TFleet> fFleet;
     bool fStopping = false;

@@ -26,6 +26,17 @@ bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::
     return true;
 }
 
+std::string ApplyLogLevel(const std::string& value, TExporterOptions& options) {
+    for (const TLogLevel level :
+         {TLogLevel::Debug, TLogLevel::Info, TLogLevel::Warn, TLogLevel::Error}) {
+        if (value == LogLevelName(level)) {
+            options.LogLevel = level;
+            return "";
+        }
+    }
+    return "--log.level takes debug, info, warn or error";
+}
+
 std::string ApplyOption(const std::string& name, const std::string& value,
                         TExporterOptions& options) {
     if (name == "--web.listen-address") {
@@ -43,15 +54,18 @@ std::string ApplyOption(const std::string& name, const std::string& value,
         options.Interval = std::chrono::milliseconds(ms);
         return "";
     }
-    if (value == "text" || value == "json") {
-        options.LogFormat = value == "json" ? TLogFormat::Json : TLogFormat::Text;
+    if (name == "--log.level")
+        return ApplyLogLevel(value, options);
+    // --log-format and "text" are the names of an earlier version.
+    if (value == "logfmt" || value == "text" || value == "json") {
+        options.LogFormat = value == "json" ? TLogFormat::Json : TLogFormat::Logfmt;
         return "";
     }
-    return "--log-format takes text or json";
+    return name + " takes logfmt or json";
 }
 
-const char* const VALUE_OPTIONS[] = {"--web.listen-address", "--targets", "--interval",
-                                     "--log-format"};
+const char* const VALUE_OPTIONS[] = {"--web.listen-address", "--targets",    "--interval",
+                                     "--log.format",         "--log-format", "--log.level"};
 
 // The option an argument names, "--name" or "--name=value"; empty when none.
 std::string OptionName(const std::string& arg) {
@@ -63,14 +77,21 @@ std::string OptionName(const std::string& arg) {
     return "";
 }
 
+// Empty (every interface), an IPv6 address in brackets, or a host without colons.
+bool IsListenHost(const std::string& host) {
+    if (host.starts_with("["))
+        return host.size() > 2 && host.ends_with("]");
+    return host.find_first_of(":[]") == std::string::npos;
+}
+
 } // namespace
 
 std::string CheckListenAddress(const std::string& text) {
     const std::size_t colon = text.rfind(':');
     int port = 0;
-    if (colon == std::string::npos || colon == 0 || text.size() > 64 ||
+    if (colon == std::string::npos || text.size() > 64 || !IsListenHost(text.substr(0, colon)) ||
         !ParseNumber(text.substr(colon + 1), 0, 65535, port))
-        return "--web.listen-address takes HOST:PORT, e.g. 127.0.0.1:9710";
+        return "--web.listen-address takes HOST:PORT, :PORT or [IPV6]:PORT, e.g. 127.0.0.1:9710";
     return "";
 }
 
@@ -114,17 +135,23 @@ Devices come from the command line and from the targets file; a device listed tw
 watched once. Port 10001 unless given.
 
 Options:
-  --web.listen-address HOST:PORT
+  --web.listen-address [HOST]:PORT
                      where to serve /metrics, / (a page of the devices) and /-/healthy
-                     (default 127.0.0.1:9710; port 0 lets the system pick one)
+                     (default 127.0.0.1:9710; :9710 is every interface, IPv4 and IPv6,
+                     [::1]:9710 an IPv6 address; port 0 lets the system pick one)
   --targets FILE     one device a line: ADDRESS[:PORT] [LABEL]; '#' starts a comment
                      line. A bad line is reported with its file and line number and
-                     skipped. SIGHUP reads the file again: devices still listed stay
-                     connected, removed ones are disconnected, new ones connect.
+                     skipped; a line that is not UTF-8 is read as Latin-1. Only a
+                     regular file of up to 32 MiB is read. SIGHUP reads the file again:
+                     devices still listed stay connected, removed ones are disconnected,
+                     new ones connect; a file that cannot be read keeps the devices.
   --interval MS      shortest poll cycle per device, 10 to 10000 (default 100)
-  --log-format text|json
+  --log.format logfmt|json
                      the log on standard output: one line per change the station's
-                     journal would write, per connect, stop and reload (default text)
+                     journal would write, per connect, stop and reload (default logfmt;
+                     --log-format and text are older names)
+  --log.level debug|info|warn|error
+                     the least level of a line written (default info)
   --help             show this text
   --version          show the version
 

@@ -14,7 +14,9 @@ struct TExporterOptions {
     // Empty when no targets file is given.
     std::string TargetsFile;
     std::chrono::milliseconds Interval{100};
-    TLogFormat LogFormat = TLogFormat::Text;
+    TLogFormat LogFormat = TLogFormat::Logfmt;
+    // Lines below this level are not written.
+    TLogLevel LogLevel = TLogLevel::Info;
     std::vector<TTarget> Targets;
     bool Help = false;
     bool Version = false;
@@ -27,7 +29,8 @@ constexpr int MAX_INTERVAL_MS = 10000;
 // an empty string.
 std::string ParseExporterOptions(const std::vector<std::string>& args, TExporterOptions& options);
 
-// Checks "HOST:PORT" for the listen address; the reason when it is not one.
+// Checks "HOST:PORT", ":PORT" (every interface) or "[IPV6]:PORT" for the listen
+// address; the reason when it is none of them.
 std::string CheckListenAddress(const std::string& text);
 
 std::string ExporterHelp();

@@ -1,24 +1,66 @@
 #include "LogLine.h"
 
+#include "Utf8Text.h"
+
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-bool NeedsQuotes(const std::string& value) {
-    return value.empty() || value.find_first_of(" \"=") != std::string::npos;
+std::string UnicodeEscape(unsigned char code) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\u%04x", code);
+    return text;
 }
 
-std::string TextValue(const std::string& value) {
-    if (!NeedsQuotes(value))
-        return value;
-    std::string quoted = "\"";
-    for (const char c : value)
-        quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
-    return quoted + "\"";
+bool NeedsQuotes(const std::string& utf8) {
+    return utf8.empty() || utf8.find_first_of(" \"=") != std::string::npos ||
+           HasControlCharacter(utf8);
+}
+
+std::string LogfmtValue(const TLogValue& value) {
+    const std::string utf8 = EscapeInvalidUtf8(value.Text);
+    return NeedsQuotes(utf8) ? JsonString(utf8) : utf8;
+}
+
+std::string JsonValue(const TLogValue& value) {
+    return value.Number ? value.Text : JsonString(value.Text);
+}
+
+// Every fact of the line in order, its own first, then the event's fields.
+TLogFields Entries(const TLogEvent& event) {
+    TLogFields entries{{"time", IsoTimeStamp(event.Time)}, {"level", LogLevelName(event.Level)}};
+    if (!event.Device.empty())
+        entries.emplace_back("device", event.Device);
+    entries.emplace_back("event", event.Event);
+    entries.emplace_back("message", event.Message);
+    entries.insert(entries.end(), event.Fields.begin(), event.Fields.end());
+    return entries;
 }
 
 } // namespace
+
+const char* LogLevelName(TLogLevel level) {
+    switch (level) {
+    case TLogLevel::Debug:
+        return "debug";
+    case TLogLevel::Info:
+        return "info";
+    case TLogLevel::Warn:
+        return "warn";
+    case TLogLevel::Error:
+        return "error";
+    }
+    return "info";
+}
+
+TLogValue TLogValue::Decimal(double number, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, number);
+    TLogValue value{std::string(text)};
+    value.Number = true;
+    return value;
+}
 
 std::string IsoTimeStamp(const QDateTime& time) {
     const int offset = time.offsetFromUtc();
@@ -29,17 +71,20 @@ std::string IsoTimeStamp(const QDateTime& time) {
     return time.toString("yyyy-MM-dd'T'HH:mm:ss.zzz").toStdString() + zone;
 }
 
-std::string JsonString(const std::string& utf8) {
+// Quote and backslash escaped, control characters as \u00XX and bytes that are not UTF-8
+// as the text \xNN: one form that JSON and logfmt readers both take.
+std::string JsonString(const std::string& text) {
+    const std::string utf8 = EscapeInvalidUtf8(text);
     std::string json = "\"";
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    for (std::size_t at = 0; at < utf8.size(); ++at) {
+        const char c = utf8[at];
+        const std::size_t control = ControlCharacterLength(utf8, at);
+        if (control != 0) {
+            at += control - 1;
+            json += UnicodeEscape(static_cast<unsigned char>(utf8[at]));
+        } else if (c == '"' || c == '\\') {
             json += '\\';
             json += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", byte);
-            json += code;
         } else {
             json += c;
         }
@@ -47,26 +92,20 @@ std::string JsonString(const std::string& utf8) {
     return json + "\"";
 }
 
-std::string TextLogLine(const TLogEvent& event) {
-    std::string line = IsoTimeStamp(event.Time) + " " +
-                       (event.Device.empty() ? std::string("-") : event.Device) + " " +
-                       event.Message;
-    for (const auto& [name, value] : event.Fields)
-        line += " " + name + "=" + TextValue(value);
+std::string LogfmtLine(const TLogEvent& event) {
+    std::string line;
+    for (const auto& [name, value] : Entries(event))
+        line += (line.empty() ? "" : " ") + name + "=" + LogfmtValue(value);
     return line;
 }
 
 std::string JsonLogLine(const TLogEvent& event) {
-    std::string line = "{\"time\":" + JsonString(IsoTimeStamp(event.Time));
-    if (!event.Device.empty())
-        line += ",\"device\":" + JsonString(event.Device);
-    line += ",\"event\":" + JsonString(event.Event);
-    line += ",\"message\":" + JsonString(event.Message);
-    for (const auto& [name, value] : event.Fields)
-        line += "," + JsonString(name) + ":" + JsonString(value);
+    std::string line;
+    for (const auto& [name, value] : Entries(event))
+        line += (line.empty() ? "{" : ",") + JsonString(name) + ":" + JsonValue(value);
     return line + "}";
 }
 
 std::string FormatLogLine(const TLogEvent& event, TLogFormat format) {
-    return format == TLogFormat::Json ? JsonLogLine(event) : TextLogLine(event);
+    return format == TLogFormat::Json ? JsonLogLine(event) : LogfmtLine(event);
 }

@@ -1,18 +1,19 @@
 #include "Targets.h"
 
+#include "StationText.h"
 #include "UnitProc.h"
+#include "Utf8Text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-
-// A targets file larger than this is refused whole: it cannot be a list of devices.
-constexpr std::streamsize MAX_FILE_SIZE = 1 << 20;
 
 bool ParsePort(const std::string& text, int& port) {
     if (text.empty() || text.size() > 5 ||
@@ -20,13 +21,6 @@ bool ParsePort(const std::string& text, int& port) {
         return false;
     port = std::stoi(text);
     return port >= 1 && port <= 65535;
-}
-
-bool IsPrintable(const std::string& text) {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
-    });
 }
 
 // "ADDRESS" or "ADDRESS:PORT" into target; the reason when it is not one.
@@ -46,9 +40,9 @@ std::string ParseEndpoint(const std::string& text, TTarget& target) {
 }
 
 std::string CheckLabel(const std::string& label) {
-    if (label.size() > MAX_LABEL_TEXT)
+    if (CharacterCount(label) > MAX_LABEL_TEXT)
         return "label longer than " + std::to_string(MAX_LABEL_TEXT) + " characters";
-    if (!IsPrintable(label))
+    if (HasControlCharacter(label))
         return "label with control characters";
     return "";
 }
@@ -71,6 +65,41 @@ std::string ParseLine(const std::string& line, TTarget& target) {
     return CheckLabel(target.Label);
 }
 
+std::string AsUtf8(const std::string& text) {
+    return IsUtf8(text) ? text : Latin1ToUtf8(text);
+}
+
+// The whole of a file, read as it comes; the reason when it cannot be read.
+std::string ReadAll(int fd, std::string& text) {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::strerror(errno);
+        if (got == 0)
+            return "";
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > MAX_TARGETS_FILE_SIZE)
+            return "larger than " + std::to_string(MAX_TARGETS_FILE_SIZE >> 20) + " MiB";
+    }
+}
+
+// Opens a regular file for reading, without waiting for a writer; the reason when it
+// cannot or is not one.
+std::string OpenRegular(const std::string& fileName, int& fd) {
+    fd = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+        return "";
+    close(fd);
+    return "not a regular file";
+}
+
 } // namespace
 
 std::string DeviceKey(const TTarget& target) {
@@ -84,7 +113,7 @@ std::optional<TTarget> ParseTargetArgument(const std::string& text, std::string&
     TTarget target;
     error = ParseEndpoint(text.substr(0, equals), target);
     if (error.empty() && equals != std::string::npos) {
-        target.Label = text.substr(equals + 1);
+        target.Label = AsUtf8(text.substr(equals + 1));
         error = CheckLabel(target.Label);
     }
     if (!error.empty())
@@ -97,6 +126,10 @@ TTargetList ParseTargetsText(const std::string& text, const std::string& fileNam
     std::istringstream lines(text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
+        if (!IsUtf8(line)) {
+            line = Latin1ToUtf8(line);
+            list.Latin1Lines.push_back(number);
+        }
         const std::string content = Trim(line);
         if (content.empty() || content[0] == '#')
             continue;
@@ -111,22 +144,17 @@ TTargetList ParseTargetsText(const std::string& text, const std::string& fileNam
 }
 
 std::optional<TTargetList> ReadTargetsFile(const std::string& fileName, std::string& error) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        error = "cannot read " + fileName + ": " + std::strerror(errno);
+    int fd = -1;
+    error = OpenRegular(fileName, fd);
+    std::string text;
+    if (error.empty()) {
+        error = ReadAll(fd, text);
+        close(fd);
+    }
+    if (!error.empty()) {
+        error = "cannot read " + fileName + ": " + error;
         return std::nullopt;
     }
-    std::string text(static_cast<std::size_t>(MAX_FILE_SIZE) + 1, '\0');
-    file.read(text.data(), MAX_FILE_SIZE + 1);
-    if (file.bad()) {
-        error = "cannot read " + fileName + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    if (file.gcount() > MAX_FILE_SIZE) {
-        error = "cannot read " + fileName + ": larger than 1 MiB";
-        return std::nullopt;
-    }
-    text.resize(static_cast<std::size_t>(file.gcount()));
     return ParseTargetsText(text, fileName);
 }
 

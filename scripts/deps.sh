@@ -5,8 +5,8 @@ set -eu
 
 PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
 libxkbcommon-dev dpkg-dev fonts-liberation xvfb xauth clang libclang-rt-14-dev prometheus curl"
-# The fleet exporter: Prometheus client, its web server, and systemd-analyze for its unit.
-PACKAGES="$PACKAGES prometheus-cpp-dev libcivetweb-dev systemd"
+# The fleet exporter: Prometheus client and systemd-analyze for its unit.
+PACKAGES="$PACKAGES prometheus-cpp-dev systemd"
 # Manual pages, PNG icons and the package checks.
 PACKAGES="$PACKAGES help2man librsvg2-bin lintian appstream desktop-file-utils"
 

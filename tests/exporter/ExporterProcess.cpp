@@ -4,7 +4,9 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <thread>
@@ -12,32 +14,40 @@
 
 using namespace std::chrono_literals;
 
-THttpReply HttpGet(int port, const std::string& path) {
+THttpReply HttpRequest(int port, const std::string& method, const std::string& path,
+                       const std::string& host) {
     THttpReply reply;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* address = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &address) != 0)
+        return reply;
+    const int fd = socket(address->ai_family, SOCK_STREAM, 0);
     timeval limit{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return reply;
-    }
-    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    const bool connected = connect(fd, address->ai_addr, address->ai_addrlen) == 0;
+    freeaddrinfo(address);
     std::string text;
-    char buffer[65536];
-    for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(got));
+    if (connected) {
+        const std::string request = method + " " + path + " HTTP/1.0\r\nHost: x\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char buffer[65536];
+        for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(got));
+    }
     close(fd);
     const std::size_t bodyAt = text.find("\r\n\r\n");
     if (text.rfind("HTTP/1.", 0) != 0 || bodyAt == std::string::npos)
         return reply;
     reply.Status = std::stoi(text.substr(9, 3));
+    reply.Head = text.substr(0, bodyAt + 2);
     reply.Body = text.substr(bodyAt + 4);
     return reply;
+}
+
+THttpReply HttpGet(int port, const std::string& path) {
+    return HttpRequest(port, "GET", path);
 }
 
 namespace {
@@ -124,9 +134,10 @@ int TExporterProcess::WaitListening(std::chrono::milliseconds timeout) {
     const std::size_t line = WaitLog("Listening", 0, timeout);
     if (line == 0)
         return 0;
-    const std::string& text = fLines[line - 1];
-    const std::size_t at = text.find("127.0.0.1:");
-    fPort = at == std::string::npos ? 0 : std::stoi(text.substr(at + 10));
+    // address=HOST:PORT in logfmt, "address":"HOST:PORT" in JSON.
+    static const std::regex address(R"(address\W+\S*?:(\d+)[ "])");
+    std::smatch match;
+    fPort = std::regex_search(fLines[line - 1], match, address) ? std::stoi(match[1]) : 0;
     return fPort;
 }
 

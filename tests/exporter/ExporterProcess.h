@@ -12,10 +12,14 @@
 
 struct THttpReply {
     int Status = 0;
+    std::string Head;
     std::string Body;
 };
 
-// GET path from 127.0.0.1:port; Status 0 when no reply came.
+// A request with no body to a numeric loopback host; Status 0 when no reply came.
+THttpReply HttpRequest(int port, const std::string& method, const std::string& path,
+                       const std::string& host = "127.0.0.1");
+// GET path from 127.0.0.1:port.
 THttpReply HttpGet(int port, const std::string& path);
 
 // The value of the sample of name whose labels include all of labels, in an exposition
@@ -28,7 +32,7 @@ public:
     explicit TExporterProcess(const std::vector<std::string>& args);
     ~TExporterProcess();
 
-    // Waits until the exporter listens; its port, or 0.
+    // Waits until the exporter logs where it listens; its port, or 0.
     int WaitListening(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Waits until a log line containing text appears after the first from lines; the
     // number of lines up to and including it, or 0.

@@ -48,17 +48,43 @@ TEST(Targets, BadLinesAreReportedWithFileAndLineAndSkipped) {
     EXPECT_EQ(list.Errors[4].Line, 6);
 }
 
+std::string Repeat(const std::string& text, int count) {
+    std::string repeated;
+    for (int i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+// Labels are counted in characters.
 TEST(Targets, OverLongAddressesAndLabelsAreRefused) {
     const std::string longAddress(4000, '1');
-    const TTargetList list = Parse(longAddress + "\n10.0.0.1 " + std::string(65, 'x') +
-                                   "\n10.0.0.2 " + std::string(64, 'x') + "\n");
-    ASSERT_EQ(list.Errors.size(), 2u);
+    const TTargetList list =
+        Parse(longAddress + "\n10.0.0.1 " + std::string(65, 'x') + "\n10.0.0.2 " +
+              Repeat("\u00e9", 64) + "\n10.0.0.3 " + Repeat("\u00e9", 65) + "\n");
+    ASSERT_EQ(list.Errors.size(), 3u);
     EXPECT_EQ(list.Errors[0].Reason, "address too long");
     ASSERT_EQ(list.Targets.size(), 1u);
     EXPECT_EQ(list.Targets[0].Address, "10.0.0.2");
     std::string error;
     EXPECT_FALSE(ParseTargetArgument(longAddress, error));
     EXPECT_EQ(error, "address too long");
+}
+
+// Prometheus refuses a whole scrape for one label that is not UTF-8.
+TEST(Targets, LinesThatAreNotUtf8AreReadAsLatin1AndControlCharactersRefused) {
+    const TTargetList list = Parse("10.0.0.1 R\xe9gie\n"
+                                   "10.0.0.2 R\u00e9gie \u20ac\n"
+                                   "10.0.0.3 bad\x85label\n"
+                                   "10.0.0.4 bad\u0085label\n"
+                                   "10.0.0.5 bad\x7flabel\n");
+    ASSERT_EQ(list.Targets.size(), 2u);
+    EXPECT_EQ(list.Targets[0].Label, "R\u00e9gie");
+    EXPECT_EQ(list.Targets[1].Label, "R\u00e9gie \u20ac");
+    EXPECT_EQ(list.Latin1Lines, (std::vector<int>{1, 3}));
+    ASSERT_EQ(list.Errors.size(), 3u);
+    EXPECT_EQ(list.Errors[0].Reason, "label with control characters");
+    std::string error;
+    EXPECT_EQ(ParseTargetArgument("10.0.0.1=R\xe9gie", error)->Label, "R\u00e9gie");
 }
 
 TEST(Targets, CommandLineFormWithPortAndName) {
@@ -93,13 +119,32 @@ TEST(Targets, UnreadableFilesGiveAReasonAndNothingElse) {
     EXPECT_NE(error.find("cannot read no-such-file"), std::string::npos);
     std::filesystem::create_directories("a-folder");
     EXPECT_FALSE(ReadTargetsFile("a-folder", error));
-    std::ofstream("huge") << std::string((1 << 20) + 1, '#');
-    EXPECT_FALSE(ReadTargetsFile("huge", error));
     std::ofstream("fine") << "10.0.0.9 nine\n";
     const auto list = ReadTargetsFile("fine", error);
     ASSERT_TRUE(list);
     ASSERT_EQ(list->Targets.size(), 1u);
     EXPECT_EQ(list->Targets[0].Label, "nine");
+}
+
+// 100,000 devices with the longest address and label, in characters of four bytes, are
+// read; a byte more than the limit is not.
+TEST(Targets, AFileOfAHundredThousandDevicesIsRead) {
+    {
+        std::ofstream file("fleet");
+        const std::string label = Repeat("\U0001f4fa", static_cast<int>(MAX_LABEL_TEXT));
+        for (int i = 0; i < 100000; ++i)
+            file << "10." << i / 65536 << "." << i / 256 % 256 << "." << i % 256 << ":10001 "
+                 << label << "\r\n";
+    }
+    std::string error;
+    const auto list = ReadTargetsFile("fleet", error);
+    ASSERT_TRUE(list) << error;
+    EXPECT_EQ(list->Targets.size(), 100000u);
+    EXPECT_TRUE(list->Errors.empty());
+    std::filesystem::resize_file("fleet", MAX_TARGETS_FILE_SIZE + 1);
+    EXPECT_FALSE(ReadTargetsFile("fleet", error));
+    EXPECT_EQ(error, "cannot read fleet: larger than 32 MiB");
+    std::filesystem::remove("fleet");
 }
 
 TExporterOptions ParseOk(const std::vector<std::string>& args) {
@@ -117,17 +162,24 @@ TEST(ExporterOptions, DefaultsAndEveryOptionInBothForms) {
     const TExporterOptions defaults = ParseOk({});
     EXPECT_EQ(defaults.ListenAddress, "127.0.0.1:9710");
     EXPECT_EQ(defaults.Interval.count(), 100);
-    EXPECT_EQ(defaults.LogFormat, TLogFormat::Text);
+    EXPECT_EQ(defaults.LogFormat, TLogFormat::Logfmt);
+    EXPECT_EQ(defaults.LogLevel, TLogLevel::Info);
     const TExporterOptions options =
         ParseOk({"--web.listen-address", "0.0.0.0:9000", "--targets=list", "--interval", "10",
-                 "--log-format=json", "10.0.0.1", "10.0.0.2:10002=two"});
+                 "--log.format=json", "--log.level", "warn", "10.0.0.1", "10.0.0.2:10002=two"});
     EXPECT_EQ(options.ListenAddress, "0.0.0.0:9000");
     EXPECT_EQ(options.TargetsFile, "list");
     EXPECT_EQ(options.Interval.count(), 10);
     EXPECT_EQ(options.LogFormat, TLogFormat::Json);
+    EXPECT_EQ(options.LogLevel, TLogLevel::Warn);
     ASSERT_EQ(options.Targets.size(), 2u);
     EXPECT_EQ(options.Targets[1].Label, "two");
     EXPECT_EQ(ParseOk({"--interval", "10000"}).Interval.count(), 10000);
+    // The names of an earlier version.
+    EXPECT_EQ(ParseOk({"--log-format", "json"}).LogFormat, TLogFormat::Json);
+    EXPECT_EQ(ParseOk({"--log.format=json", "--log-format=text"}).LogFormat, TLogFormat::Logfmt);
+    for (const char* address : {":9710", "[::1]:9710", "[::]:0", "localhost:9710"})
+        EXPECT_EQ(ParseOk({"--web.listen-address", address}).ListenAddress, address);
 }
 
 TEST(ExporterOptions, UsageErrors) {
@@ -136,7 +188,10 @@ TEST(ExporterOptions, UsageErrors) {
     EXPECT_NE(ParseError({"--interval", "1e3"}), "");
     EXPECT_NE(ParseError({"--interval"}), "");
     EXPECT_NE(ParseError({"--log-format", "xml"}), "");
+    EXPECT_NE(ParseError({"--log.level", "verbose"}), "");
     EXPECT_NE(ParseError({"--web.listen-address", "9710"}), "");
+    EXPECT_NE(ParseError({"--web.listen-address", "::1:9710"}), "");
+    EXPECT_NE(ParseError({"--web.listen-address", "[::1:9710"}), "");
     EXPECT_NE(ParseError({"--web.listen-address", "host:70000"}), "");
     EXPECT_NE(ParseError({"--targets="}), "");
     EXPECT_NE(ParseError({"--verbose"}), "");

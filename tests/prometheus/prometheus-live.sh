@@ -1,9 +1,11 @@
 #!/bin/bash
 # The whole chain on loopback: a fleet of three simulated switches, the exporter watching
-# them, and a real Prometheus server scraping the exporter every second with the shipped
-# alert rules, configured from the shipped example. Changes made in the simulator must show
-# in Prometheus's query API, and the matching alerts must fire for the right device only.
-# After the changes, the exporter's text must still pass promtool as one exposition.
+# them from a targets file saved in Latin-1, and a real Prometheus server scraping the
+# exporter every second with the shipped alert rules, configured from the shipped example.
+# Every series of a scrape must be stored, the labels as UTF-8. Changes made in the
+# simulator must show in Prometheus's query API, and the matching alerts must fire for the
+# right device only. After the changes, the exporter's text must still pass promtool as
+# one exposition.
 #
 #   prometheus-live.sh SIMULATOR EXPORTER PROMETHEUS EXAMPLE_CONFIG RULES PROMTOOL
 #
@@ -102,11 +104,13 @@ simulate() {
     echo "$1" >&4
 }
 
-# ---- The exporter, polling every 100 ms; the second device has a label.
+# ---- The exporter, polling every 100 ms, the devices named in Latin-1: "R\xe9gie 1"...
+for i in 0 1 2; do
+    printf '%s R\xe9gie %d\n' "${DEVICES[$i]}" $((i + 1))
+done >"$WORK/targets"
 EXPORTER_PORT=$(free_port)
 "$EXPORTER" --web.listen-address "127.0.0.1:$EXPORTER_PORT" --interval 100 \
-    "${DEVICES[0]}" "${DEVICES[1]}=Studio 2" "${DEVICES[2]}" \
-    >"$WORK/exporter.log" 2>&1 &
+    --targets "$WORK/targets" >"$WORK/exporter.log" 2>&1 &
 EXPORTER_PID=$!
 PIDS+=($EXPORTER_PID)
 wait_until 10 curl -sf "http://127.0.0.1:$EXPORTER_PORT/-/healthy" -o /dev/null ||
@@ -140,6 +144,19 @@ wait_until 10 query_is "control7710_check_state{device=\"$SECOND\",input=\"A\",c
     fail "input A's sync check of $SECOND is not OK at the start"
 echo "all three devices up in Prometheus"
 
+# Every sample of a scrape is stored: one label that is not UTF-8 would make Prometheus
+# refuse the whole scrape and mark the exporter down.
+all_stored() {
+    local scraped
+    scraped=$(query 'scrape_samples_scraped{job="control7710"}')
+    query_is 'up{job="control7710"}' 1 && [ -n "$scraped" ] &&
+        query_is 'count({job="control7710",__name__!~"up|scrape_.*"})' "$scraped"
+}
+wait_until 10 all_stored || fail "Prometheus did not store every series of a scrape"
+query_is 'control7710_device_info{label="Régie 2"}' 1 ||
+    fail "the Latin-1 label did not reach Prometheus as UTF-8"
+echo "every series stored, the labels as UTF-8"
+
 # An error on the input on the output of a device in AUTO: it changes over to input B.
 simulate "@2 check A sync error"
 wait_until 15 query_is "control7710_check_state{device=\"$SECOND\",input=\"A\",check=\"sync\"}" 2 ||
@@ -149,7 +166,7 @@ wait_until 10 query_is "control7710_output_input{device=\"$SECOND\"}" 2 ||
 wait_until 15 firing Control7710Changeover "$SECOND" ||
     fail "no changeover alert for $SECOND"
 curl -sf "http://127.0.0.1:$PROMETHEUS_PORT/api/v1/alerts" |
-    grep -qF "\"summary\":\"Changeover switch $SECOND (Studio 2) changed over\"" ||
+    grep -qF "\"summary\":\"Changeover switch $SECOND (Régie 2) changed over\"" ||
     fail "the changeover alert does not name $SECOND by its label"
 echo "changeover of $SECOND seen and alerted"
 
