@@ -44,7 +44,8 @@ expect() {
 exporter=$programs/control7710-exporter
 expect "fleet targets.txt" _control7710_exporter "$exporter" --targets ""
 expect "targets.txt" _control7710_exporter "$exporter" --targets = t
-expect "json text" _control7710_exporter "$exporter" --log-format ""
+expect "json logfmt" _control7710_exporter "$exporter" --log.format ""
+expect "warn" _control7710_exporter "$exporter" --log.level = w
 expect "--web.listen-address" _control7710_exporter "$exporter" --web
 expect "" _control7710_exporter "$exporter" --web.listen-address ""
 expect "--interval" _control7710_exporter "$exporter" 127.0.0.1 --i
