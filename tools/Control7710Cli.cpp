@@ -48,9 +48,9 @@ up as IPv4) with the station's own link. Data goes to standard output; errors an
 reasons a connection ended go to standard error, the latter as "control7710-cli: stop
 CODE: REASON", e.g. "stop 1003: Connection is broken or device powered off (258)".
 
-                          Commands : events ADDRESS print one line per event as it fires
-    : the event's name, the input (A or B) where there is one,
-                  and the new value; link statistics
+Commands:
+  events ADDRESS        print one line per event as it fires: the event's name, the input
+                        (A or B) where there is one, and the new value; link statistics
                         print as "LinkStat KIND VALUE"
   select A|B ADDRESS    as events, and force input A or B after the first pass
   auto ADDRESS          as events, and return to automatic mode after the first pass
