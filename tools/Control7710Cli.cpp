@@ -98,8 +98,10 @@ Long options take their value after "=" too: --warning=60.
 
 Ranges (check), as monitoring plugins take them; a value outside the range alerts, with
 a leading "@" a value inside it, and both ends belong to the range:
-  60        below 0 or above 60       60:       below 60
-  ~:60      above 60                  10:60     below 10 or above 60
+  60        below 0 or above 60
+  60:       below 60
+  ~:60      above 60
+  10:60     below 10 or above 60
   @10:60    from 10 to 60
 
 Exit status (except check): 0 when the work was done; when the time was up, Ctrl+C or
