@@ -429,6 +429,9 @@ int UsageError(const TCliOptions& options, const std::string& error) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A reader that went away shows as a failed write, never as a signal that ends the
+    // program: the help as well as the data ends quietly when "| head -1" has its line.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     TCliOptions options;
     const std::string error = ParseCliArguments(args, options);
