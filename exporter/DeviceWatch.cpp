@@ -32,9 +32,13 @@ TSwObject::TInputSlot TSwObject::*const INPUT_SLOTS[] = {
 } // namespace
 
 TDeviceWatch::TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
-                           std::chrono::milliseconds cyclePeriod)
+                           std::chrono::milliseconds cyclePeriod, TRelay* relay)
     : fTarget(target), fKey(DeviceKey(target)), fLog(std::move(log)), fCyclePeriod(cyclePeriod),
       fMetrics(families, fKey, target.Label), fBackoff(RandomShare()) {
+    if (relay != nullptr) {
+        fRelay = std::make_unique<TRelayAttachment>(*relay, fKey, fLink);
+        fRelay->Serve(target.Relay);
+    }
     fRetry.setSingleShot(true);
     QObject::connect(&fRetry, &QTimer::timeout, [this] { Start(); });
     Wire();
@@ -64,6 +68,12 @@ void TDeviceWatch::LogStopped() {
 void TDeviceWatch::SetLabel(const std::string& label) {
     fTarget.Label = label;
     fMetrics.SetLabel(label);
+}
+
+void TDeviceWatch::SetRelay(const std::optional<TRelayEndpoint>& endpoint) {
+    fTarget.Relay = endpoint;
+    if (fRelay)
+        fRelay->Serve(endpoint);
 }
 
 void TDeviceWatch::Wire() {

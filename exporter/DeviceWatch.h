@@ -6,6 +6,7 @@
 #include "Backoff.h"
 #include "DeviceMetrics.h"
 #include "LogLine.h"
+#include "Relay.h"
 #include "Targets.h"
 #include "UnitThread.h"
 
@@ -18,8 +19,9 @@ using TLogSink = std::function<void(TLogEvent)>;
 
 class TDeviceWatch {
 public:
+    // relay, when given, serves the device's protocol where the target says.
     TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
-                 std::chrono::milliseconds cyclePeriod);
+                 std::chrono::milliseconds cyclePeriod, TRelay* relay = nullptr);
     // Disconnects unless that was done already.
     ~TDeviceWatch();
     TDeviceWatch(const TDeviceWatch&) = delete;
@@ -34,6 +36,8 @@ public:
     void LogStopped();
 
     void SetLabel(const std::string& label);
+    // Serves the device's protocol where target says, or no longer.
+    void SetRelay(const std::optional<TRelayEndpoint>& endpoint);
     const std::string& Key() const { return fKey; }
     const TTarget& Target() const { return fTarget; }
 
@@ -54,4 +58,6 @@ private:
     QTimer fRetry;
     bool fFirstPass = true;
     TSwObject fLink;
+    // After the link: it stops relaying before the link goes.
+    std::unique_ptr<TRelayAttachment> fRelay;
 };

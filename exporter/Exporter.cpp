@@ -2,6 +2,7 @@
 
 #include "DeviceMetrics.h"
 #include "Fleet.h"
+#include "Relay.h"
 #include "SignalWatch.h"
 #include "TargetsReader.h"
 #include "WebServer.h"
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <csignal>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -28,7 +30,8 @@ class TExporter::TState {
 public:
     TState(TExporterOptions options, std::FILE* out, std::FILE* err)
         : fOptions(std::move(options)), fOut(out), fErr(err),
-          fRegistry(std::make_shared<prometheus::Registry>()), fFamilies(*fRegistry) {}
+          fRegistry(std::make_shared<prometheus::Registry>()), fFamilies(*fRegistry),
+          fRelayFamilies(*fRegistry) {}
 
     // Signals are taken from the first moment; the targets file is read on a thread of
     // its own, and the exporter starts when it has been read.
@@ -64,16 +67,26 @@ private:
             return StartFailed(read.Error);
         try {
             fServer =
-                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, fFamilies.Sources(),
+                std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, Sources(),
                                              QCoreApplication::applicationVersion().toStdString());
+            fRelay = std::make_unique<TRelay>(fOptions.Relay, fRelayFamilies,
+                                              [this](TLogEvent event) { Log(event); });
         } catch (const std::runtime_error& error) {
             return StartFailed(error.what());
         }
         fFleet = std::make_unique<TFleet>(
-            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval);
+            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval, fRelay.get());
         fFleet->Apply(targets);
         Note(TLogLevel::Info, "start", "Listening",
              {{"address", ListenText(*fServer)}, {"devices", fFleet->Size()}});
+    }
+
+    // Every family /metrics shows: the devices' own, then the relays'.
+    std::vector<TFamilySource> Sources() const {
+        std::vector<TFamilySource> sources = fFamilies.Sources();
+        const std::vector<TFamilySource> relay = fRelayFamilies.Sources();
+        sources.insert(sources.end(), relay.begin(), relay.end());
+        return sources;
     }
 
     void StartFailed(const std::string& error) {
@@ -81,8 +94,9 @@ private:
         QCoreApplication::exit(EXIT_BAD_START);
     }
 
-    // The command line's targets and the file's, with the file's bad and converted lines
-    // logged; false when the file could not be read.
+    // The command line's targets and the file's, each device once with the relay port the
+    // options give it, and the file's bad and converted lines logged; false when the file
+    // could not be read.
     bool TakeTargets(const TTargetsRead& read, std::vector<TTarget>& targets) {
         if (!read.List)
             return false;
@@ -96,6 +110,8 @@ private:
                  {{"file", file}, {"line", line}});
         targets = fOptions.Targets;
         targets.insert(targets.end(), read.List->Targets.begin(), read.List->Targets.end());
+        targets = UniqueTargets(targets);
+        AssignRelayPorts(targets, fOptions.Relay);
         return true;
     }
 
@@ -144,10 +160,12 @@ private:
         Log({QDateTime::currentDateTime(), level, "", event, message, std::move(fields)});
     }
 
+    // Any thread: the relay logs from its own.
     void Log(const TLogEvent& event) {
         if (event.Level < fOptions.LogLevel)
             return;
         const std::string line = FormatLogLine(event, fOptions.LogFormat) + "\n";
+        const std::lock_guard lock(fLogLock);
         std::fwrite(line.data(), 1, line.size(), fOut);
         std::fflush(fOut);
     }
@@ -157,8 +175,12 @@ private:
     std::FILE* fErr;
     std::shared_ptr<prometheus::Registry> fRegistry;
     TMetricFamilies fFamilies;
+    TRelayFamilies fRelayFamilies;
+    std::mutex fLogLock;
     TTargetsReader* fReader = nullptr;
     std::unique_ptr<TWebServer> fServer;
+    // Before the fleet: the devices stop being relayed before the relay goes.
+    std::unique_ptr<TRelay> fRelay;
     std::unique_ptr<TFleet> fFleet;
     bool fStopping = false;
 };

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
 bool ParseNumber(const std::string& text, int low, int high, int& value) {
     if (text.empty() || text.size() > 6 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -11,6 +9,8 @@ bool ParseNumber(const std::string& text, int low, int high, int& value) {
     value = std::stoi(text);
     return value >= low && value <= high;
 }
+
+namespace {
 
 // "--name=value" or "--name value"; false when the value is missing.
 bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
@@ -56,6 +56,8 @@ std::string ApplyOption(const std::string& name, const std::string& value,
     }
     if (name == "--log.level")
         return ApplyLogLevel(value, options);
+    if (IsRelayOption(name))
+        return ApplyRelayOption(name, value, options.Relay);
     // --log-format and "text" are the names of an earlier version.
     if (value == "logfmt" || value == "text" || value == "json") {
         options.LogFormat = value == "json" ? TLogFormat::Json : TLogFormat::Logfmt;
@@ -64,8 +66,11 @@ std::string ApplyOption(const std::string& name, const std::string& value,
     return name + " takes logfmt or json";
 }
 
-const char* const VALUE_OPTIONS[] = {"--web.listen-address", "--targets",    "--interval",
-                                     "--log.format",         "--log-format", "--log.level"};
+const char* const VALUE_OPTIONS[] = {
+    "--web.listen-address",   "--targets",         "--interval",
+    "--log.format",           "--log-format",      "--log.level",
+    "--relay.listen-address", "--relay.base-port", "--relay.allow-write",
+    "--relay.max-clients"};
 
 // The option an argument names, "--name" or "--name=value"; empty when none.
 std::string OptionName(const std::string& arg) {
@@ -128,8 +133,8 @@ std::string ExporterHelp() {
     return R"(Usage: control7710-exporter [OPTIONS] [ADDRESS[:PORT][=NAME]]...
 
 Watches 7710/12 changeover switches with the station's own link, one connection per
-device, and serves what they report to Prometheus. Read-only: nothing is ever sent to a
-device that would change it.
+device, and serves what they report to Prometheus. Read-only unless a relay lets clients
+write: nothing else is ever sent to a device that would change it.
 
 Devices come from the command line and from the targets file; a device listed twice is
 watched once. Port 10001 unless given.
@@ -139,12 +144,13 @@ Options:
                      where to serve /metrics, / (a page of the devices) and /-/healthy
                      (default 127.0.0.1:9710; :9710 is every interface, IPv4 and IPv6,
                      [::1]:9710 an IPv6 address; port 0 lets the system pick one)
-  --targets FILE     one device a line: ADDRESS[:PORT] [LABEL]; '#' starts a comment
-                     line. A bad line is reported with its file and line number and
-                     skipped; a line that is not UTF-8 is read as Latin-1. Only a
-                     regular file of up to 32 MiB is read. SIGHUP reads the file again:
-                     devices still listed stay connected, removed ones are disconnected,
-                     new ones connect; a file that cannot be read keeps the devices.
+  --targets FILE     one device a line: ADDRESS[:PORT] [relay=[ADDRESS:]PORT] [LABEL];
+                     '#' starts a comment line. A bad line is reported with its file
+                     and line number and skipped; a line that is not UTF-8 is read as
+                     Latin-1. Only a regular file of up to 32 MiB is read. SIGHUP reads
+                     the file again: devices still listed stay connected, removed ones
+                     are disconnected, new ones connect; a file that cannot be read
+                     keeps the devices.
   --interval MS      shortest poll cycle per device, 10 to 10000 (default 100)
   --log.format logfmt|json
                      the log on standard output: one line per change the station's
@@ -152,8 +158,26 @@ Options:
                      --log-format and text are older names)
   --log.level debug|info|warn|error
                      the least level of a line written (default info)
+  --relay.base-port N
+                     relays device k (in the order listed) on port N+k-1, unless its
+                     targets line gives relay=; 0 lets the system pick each port
+  --relay.listen-address ADDRESS
+                     the IPv4 address relays listen on (default 127.0.0.1)
+  --relay.allow-write CIDR[,CIDR...]
+                     clients that may write through a relay, e.g. 10.1.2.0/24 (default
+                     none: read-only; a write from any other client closes it)
+  --relay.max-clients N
+                     clients per relay, 1 to 10000 (default 32); more are refused
   --help             show this text
   --version          show the version
+
+A relay speaks the device's own protocol, so the station and the CLI work through it
+while the exporter keeps the device's one connection. It listens only while the device
+is up and answers reads from the latest poll while that is at most 500 ms old (keep
+--interval well below). Writes go to the device one at a time and are acknowledged once
+the device took them and their group was read again; each is logged with its client,
+command and result. A client idle for 10 s is closed. The relay does not authenticate:
+the listen address and --relay.allow-write are its controls.
 
 A link that stops by itself is connected again after 1 s, then after waits doubling up
 to 60 s, with jitter; a connection that lasted 60 s starts the waits over.

@@ -3,6 +3,7 @@
 // The exporter's command line.
 
 #include "LogLine.h"
+#include "RelayOptions.h"
 #include "Targets.h"
 
 #include <chrono>
@@ -18,12 +19,16 @@ struct TExporterOptions {
     // Lines below this level are not written.
     TLogLevel LogLevel = TLogLevel::Info;
     std::vector<TTarget> Targets;
+    TRelayOptions Relay;
     bool Help = false;
     bool Version = false;
 };
 
 constexpr int MIN_INTERVAL_MS = 10;
 constexpr int MAX_INTERVAL_MS = 10000;
+
+// A decimal number of at most six digits from low to high.
+bool ParseNumber(const std::string& text, int low, int high, int& value);
 
 // Reads the arguments after the program name; the error text of the first bad one, or
 // an empty string.

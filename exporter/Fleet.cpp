@@ -3,8 +3,9 @@
 #include <set>
 #include <thread>
 
-TFleet::TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod)
-    : fFamilies(families), fLog(std::move(log)), fCyclePeriod(cyclePeriod) {}
+TFleet::TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod,
+               TRelay* relay)
+    : fFamilies(families), fLog(std::move(log)), fCyclePeriod(cyclePeriod), fRelay(relay) {}
 
 TFleet::~TFleet() {
     StopAll();
@@ -19,10 +20,11 @@ TFleetChange TFleet::Apply(const std::vector<TTarget>& targets) {
         auto found = fWatches.find(key);
         if (found != fWatches.end()) {
             found->second->SetLabel(target.Label);
+            found->second->SetRelay(target.Relay);
             ++change.Kept;
             continue;
         }
-        auto watch = std::make_unique<TDeviceWatch>(target, fFamilies, fLog, fCyclePeriod);
+        auto watch = std::make_unique<TDeviceWatch>(target, fFamilies, fLog, fCyclePeriod, fRelay);
         watch->Start();
         fWatches.emplace(key, std::move(watch));
         ++change.Added;

@@ -19,13 +19,15 @@ struct TFleetChange {
 
 class TFleet {
 public:
-    TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod);
+    // relay, when given, serves the devices whose targets name a relay endpoint.
+    TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod,
+           TRelay* relay = nullptr);
     ~TFleet();
     TFleet(const TFleet&) = delete;
     TFleet& operator=(const TFleet&) = delete;
 
     // Watches exactly the given targets: new ones connect, missing ones disconnect,
-    // the others go on; a kept device takes its label from the list.
+    // the others go on; a kept device takes its label and relay endpoint from the list.
     TFleetChange Apply(const std::vector<TTarget>& targets);
     // Disconnects every device, all at once.
     void StopAll();
@@ -37,5 +39,6 @@ private:
     TMetricFamilies& fFamilies;
     TLogSink fLog;
     std::chrono::milliseconds fCyclePeriod;
+    TRelay* fRelay;
     std::map<std::string, std::unique_ptr<TDeviceWatch>> fWatches;
 };

@@ -54,15 +54,31 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// The first word of text and the rest, trimmed.
+std::pair<std::string, std::string> FirstWord(const std::string& text) {
+    const std::size_t blank = text.find_first_of(" \t");
+    return {text.substr(0, blank), blank == std::string::npos ? "" : Trim(text.substr(blank))};
+}
+
+// Takes a "relay=[ADDRESS:]PORT" word from the front of the label; the reason when bad.
+std::string TakeRelayField(TTarget& target) {
+    const std::string field = "relay=";
+    if (!target.Label.starts_with(field))
+        return "";
+    auto [word, rest] = FirstWord(target.Label);
+    target.Relay = TRelayEndpoint{};
+    target.Label = rest;
+    return ParseRelayEndpoint(word.substr(field.size()), *target.Relay);
+}
+
 // One non-blank, non-comment line; the reason when it is bad.
 std::string ParseLine(const std::string& line, TTarget& target) {
-    const std::size_t blank = line.find_first_of(" \t");
-    const std::string endpoint = line.substr(0, blank);
+    auto [endpoint, rest] = FirstWord(line);
     std::string error = ParseEndpoint(endpoint, target);
-    if (!error.empty())
-        return error;
-    target.Label = blank == std::string::npos ? "" : Trim(line.substr(blank));
-    return CheckLabel(target.Label);
+    target.Label = rest;
+    if (error.empty())
+        error = TakeRelayField(target);
+    return error.empty() ? CheckLabel(target.Label) : error;
 }
 
 std::string AsUtf8(const std::string& text) {
@@ -101,6 +117,21 @@ std::string OpenRegular(const std::string& fileName, int& fd) {
 }
 
 } // namespace
+
+std::string ParseRelayEndpoint(const std::string& text, TRelayEndpoint& endpoint) {
+    const std::size_t colon = text.find(':');
+    endpoint.Address.clear();
+    if (colon != std::string::npos) {
+        TAddressValue value{};
+        if (!ParseAddress(text.substr(0, colon), value))
+            return "invalid relay address \"" + text.substr(0, colon) + "\"";
+        endpoint.Address = FormatAddress(value);
+    }
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (!ParsePort(port, endpoint.Port))
+        return "invalid relay port \"" + port + "\"";
+    return "";
+}
 
 std::string DeviceKey(const TTarget& target) {
     if (target.Port == 10001)

@@ -7,12 +7,24 @@
 #include <string>
 #include <vector>
 
+// Where a device's relay listens.
+struct TRelayEndpoint {
+    // Normal dotted form; empty for the relay's listen address.
+    std::string Address;
+    // 0 lets the system pick a port.
+    int Port = 0;
+
+    bool operator==(const TRelayEndpoint&) const = default;
+};
+
 struct TTarget {
     // Normal dotted form.
     std::string Address;
     int Port = 10001;
     // The operator's name for the device; may be empty.
     std::string Label;
+    // Where the device's relay listens; none for no relay.
+    std::optional<TRelayEndpoint> Relay;
 };
 
 // A line of a targets file that was skipped, and why.
@@ -44,7 +56,11 @@ std::string DeviceKey(const TTarget& target);
 // with the reason in error. A name that is not UTF-8 is read as Latin-1.
 std::optional<TTarget> ParseTargetArgument(const std::string& text, std::string& error);
 
-// A targets file's text: one device a line, "ADDRESS[:PORT] [LABEL]", blank lines and
+// "[ADDRESS:]PORT" into endpoint; the reason when it is not one.
+std::string ParseRelayEndpoint(const std::string& text, TRelayEndpoint& endpoint);
+
+// A targets file's text: one device a line, "ADDRESS[:PORT] [relay=[ADDRESS:]PORT] [LABEL]",
+// blank lines and
 // lines whose first non-blank character is '#' ignored. A bad line is reported and
 // skipped; the rest is taken. A line that is not UTF-8 is read as Latin-1.
 TTargetList ParseTargetsText(const std::string& text, const std::string& fileName);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <sys/prctl.h>
 
 namespace {
@@ -73,10 +74,10 @@ std::uint32_t Milliseconds(std::chrono::milliseconds span) {
 class TSwObject::TWorker {
 public:
     TWorker(TSwObject& link, QObject* target, std::chrono::milliseconds minCyclePeriod,
-            const TLinkTiming& timing)
+            const TLinkTiming& timing, std::shared_ptr<TLinkTap> tap)
         : fLink(link), fTarget(target), fMinCyclePeriod(minCyclePeriod),
-          fTimeoutMs(Milliseconds(timing.Timeout)), fRetryPauseMs(Milliseconds(timing.RetryPause)) {
-    }
+          fTimeoutMs(Milliseconds(timing.Timeout)), fRetryPauseMs(Milliseconds(timing.RetryPause)),
+          fTap(std::move(tap)) {}
 
     void Run() {
         // The pauses of a cycle are 1 ms; the default timer slack would add to each.
@@ -91,6 +92,9 @@ public:
         }
         TSocket socket = fLink.fSocket.exchange(INVALID_SOCKET);
         SocketShutdown(socket);
+        EndCommand(TCommandEnd::Failed, nullptr, 0);
+        if (fTap)
+            fTap->LinkEnded(fStopCode);
         fLink.fRunning = false;
         Post(new TSwNotification(WM_SW_STOPPED, fStopCode));
     }
@@ -162,6 +166,8 @@ private:
         if (command.Code == CMD_POWER_MONITORING)
             fLink.PowerWritten = true;
         fFirstPost = request.Group;
+        fOpenCommand = command;
+        fAwaitedGroup = 0;
         WriteExchange(request);
     }
 
@@ -182,10 +188,31 @@ private:
                 GiveUp(error == SOCK_ERR_TIMEOUT ? STOP_TIMEOUT : STOP_READ_FAILED, error);
                 return;
             }
-            if (!Stopping() && !AcceptWriteReply(request, fReply.data(), length))
-                GiveUp(STOP_READ_FAILED, SOCK_ERR_BAD_FRAME);
+            if (Stopping())
+                return;
+            if (AcceptWriteReply(request, fReply.data(), length)) {
+                AwaitReadAgain(request.Group, length);
+                return;
+            }
+            GiveUp(STOP_READ_FAILED, SOCK_ERR_BAD_FRAME);
+            EndCommand(TCommandEnd::Refused, fReply.data(), length);
             return;
         }
+    }
+
+    // The command is done once its group has been read again; its acknowledgement is
+    // kept until then.
+    void AwaitReadAgain(int group, int length) {
+        std::copy_n(fReply.begin(), length, fAck.begin());
+        fAckLength = length;
+        fAwaitedGroup = group;
+    }
+
+    // Tells the tap how the open command ended, if a command is open.
+    void EndCommand(TCommandEnd end, const std::uint8_t* reply, int length) {
+        if (fTap && fOpenCommand)
+            fTap->CommandEnded(*fOpenCommand, end, reply, length);
+        fOpenCommand.reset();
     }
 
     void Poll() {
@@ -223,6 +250,10 @@ private:
         }
         std::copy_n(fReply.begin() + HEADER_SIZE, GroupSpec(group).PayloadLength,
                     fCurrent[group - 1].begin());
+        if (fTap)
+            fTap->GroupRead(group, fReply.data(), length);
+        if (fOpenCommand && fAwaitedGroup == group)
+            EndCommand(TCommandEnd::Done, fAck.data(), fAckLength);
         return true;
     }
 
@@ -310,6 +341,13 @@ private:
     const std::chrono::milliseconds fMinCyclePeriod;
     const std::uint32_t fTimeoutMs;
     const std::uint32_t fRetryPauseMs;
+    const std::shared_ptr<TLinkTap> fTap;
+    // The command taken last, until it has ended; once acknowledged, fAwaitedGroup is the
+    // group whose next reading completes it (0 before).
+    std::optional<TCommand> fOpenCommand;
+    int fAwaitedGroup = 0;
+    std::array<std::uint8_t, ACK_SIZE> fAck{};
+    int fAckLength = 0;
     TSwBuffer fReply{};
     std::array<TPayload, GROUP_COUNT> fCurrent{};
     std::array<TPayload, GROUP_COUNT> fPrevious{};
@@ -346,9 +384,9 @@ void TSwObject::Connect(const std::string& address, std::int32_t port) {
     fStop = false;
     fCommands.Clear();
     fRunning = true;
-    fThread =
-        std::thread([this, target = fTarget.get(), period = fMinCyclePeriod, timing = fTiming] {
-            TWorker worker(*this, target, period, timing);
+    fThread = std::thread(
+        [this, target = fTarget.get(), period = fMinCyclePeriod, timing = fTiming, tap = fTap] {
+            TWorker worker(*this, target, period, timing, tap);
             worker.Run();
         });
 }
@@ -359,6 +397,10 @@ void TSwObject::SetMinCyclePeriod(std::chrono::milliseconds period) {
 
 void TSwObject::SetTiming(const TLinkTiming& timing) {
     fTiming = timing;
+}
+
+void TSwObject::SetTap(std::shared_ptr<TLinkTap> tap) {
+    fTap = std::move(tap);
 }
 
 void TSwObject::Disconnect() {

@@ -7,6 +7,7 @@
 
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
+#include "LinkTap.h"
 
 #include <atomic>
 #include <chrono>
@@ -137,6 +138,9 @@ public:
     void SetMinCyclePeriod(std::chrono::milliseconds period);
     // The times the link waits; takes effect at the next Connect.
     void SetTiming(const TLinkTiming& timing);
+    // Hands the worker's replies and command ends to tap as well (see LinkTap.h); null,
+    // the default, for none. Takes effect at the next Connect.
+    void SetTap(std::shared_ptr<TLinkTap> tap);
     // Stops the worker and returns once it has ended.
     void Disconnect();
     bool IsRunning() const;
@@ -256,6 +260,7 @@ private:
     std::atomic<std::int32_t> fLastError{0};
     std::chrono::milliseconds fMinCyclePeriod{0};
     TLinkTiming fTiming;
+    std::shared_ptr<TLinkTap> fTap;
     // The worker waits here between cycles that are shorter than fMinCyclePeriod.
     std::mutex fWakeLock;
     std::condition_variable fWake;

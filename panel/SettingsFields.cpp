@@ -54,6 +54,19 @@ int Raw(TSettingField field, double value) {
     return FieldToRaw(field, value);
 }
 
+bool FlagAt(const TSettingsBlock& block, int at) {
+    return (block[static_cast<std::size_t>(at)] & 1) != 0;
+}
+
+double ByteAt(const TSettingsBlock& block, TSettingField field, int at) {
+    return FieldFromRaw(field, block[static_cast<std::size_t>(at)]);
+}
+
+double WordAt(const TSettingsBlock& block, TSettingField field, int at) {
+    const auto low = static_cast<std::size_t>(at);
+    return FieldFromRaw(field, block[low] + 256 * block[low + 1]);
+}
+
 } // namespace
 
 const TSpinEditSpec& FieldSpec(TSettingField field) {
@@ -171,4 +184,25 @@ TSettingsBlock BuildSettingsBlock(const TSettingsValues& v) {
     block[18] = Flag(v.RecoveryControl);
     PutWord(block, 19, Raw(F::RecoveryTime, v.RecoveryTime));
     return block;
+}
+
+TSettingsValues SettingsFromBlock(const TSettingsBlock& block) {
+    using F = TSettingField;
+    TSettingsValues v;
+    v.SyncControl = FlagAt(block, 0);
+    v.SyncTime = WordAt(block, F::SyncTime, 1);
+    v.MotionControl = FlagAt(block, 3);
+    v.MotionTime = WordAt(block, F::MotionTime, 4);
+    v.LevelControl = FlagAt(block, 6);
+    v.LevelValue = ByteAt(block, F::LevelValue, 7);
+    v.LevelTime = WordAt(block, F::LevelTime, 8);
+    v.ThresholdControl = FlagAt(block, 10);
+    v.ThresholdValue = ByteAt(block, F::ThresholdValue, 11);
+    v.ThresholdTime = WordAt(block, F::ThresholdTime, 12);
+    v.AudioLevelControl = FlagAt(block, 14);
+    v.AudioLevelValue = ByteAt(block, F::AudioLevelValue, 15);
+    v.AudioLevelTime = WordAt(block, F::AudioLevelTime, 16);
+    v.RecoveryControl = FlagAt(block, 18);
+    v.RecoveryTime = WordAt(block, F::RecoveryTime, 19);
+    return v;
 }

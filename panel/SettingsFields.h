@@ -78,3 +78,6 @@ TSettingsValues SettingsFromStatus(const TDeviceStatus& status);
 
 // The 21-byte block that sends the settings to the device.
 TSettingsBlock BuildSettingsBlock(const TSettingsValues& values);
+// The settings a block (or the settings group, which has the block's layout) holds,
+// converted and limited as the fields take them.
+TSettingsValues SettingsFromBlock(const TSettingsBlock& block);

@@ -1,5 +1,7 @@
 #include "SimDevice.h"
 
+#include "FrameScan.h"
+#include "Listener.h"
 #include "SimProtocol.h"
 #include "SimScript.h"
 #include "UnitProc.h"
@@ -22,61 +24,9 @@ constexpr std::uint32_t SEND_TIMEOUT_MS = 3000;
 constexpr auto SERVED_WAIT = 2s;
 constexpr int READ_CHUNK = 1024;
 
-enum class TFrameScan { None, Payload, Broken };
-
-// Drops bytes that cannot belong to a frame from the front of pending: everything before
-// the first start mark, or all but a last 0x05 when there is none.
-void SkipToStart(TSimBytes& pending) {
-    const auto start = std::adjacent_find(pending.begin(), pending.end(),
-                                          [](auto a, auto b) { return a == 0x05 && b == 0x05; });
-    const bool keepLast = start == pending.end() && !pending.empty() && pending.back() == 0x05;
-    pending.erase(pending.begin(), keepLast ? pending.end() - 1 : start);
-}
-
-// Takes the first complete frame off the front of pending (which starts with a start mark
-// after SkipToStart) and decodes it. Bytes of an incomplete frame stay for the next read.
-TFrameScan TakeFrame(TSimBytes& pending, TSimBytes& payload) {
-    SkipToStart(pending);
-    if (pending.size() < 4)
-        return TFrameScan::None;
-    const auto mark = std::adjacent_find(pending.begin() + 2, pending.end(),
-                                         [](auto a, auto b) { return a == 0x06 && b == 0x06; });
-    if (mark == pending.end()) {
-        if (pending.size() >= SW_BUFFER_SIZE)
-            pending.clear();
-        return TFrameScan::None;
-    }
-    const auto end = mark + 2;
-    payload.assign(FRAME_MAX_DECLARED, 0);
-    int length = 0;
-    const bool valid = DecodeFrame(pending.data(), static_cast<int>(end - pending.begin()),
-                                   payload.data(), length);
-    payload.resize(valid ? static_cast<std::size_t>(length) : 0);
-    pending.erase(pending.begin(), end);
-    return valid ? TFrameScan::Payload : TFrameScan::Broken;
-}
-
 bool SetNoDelay(TSocket handle) {
     int on = 1;
     return setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
-}
-
-bool BindAndListen(TSocket handle, const TAddressValue& address, int port) {
-    int on = 1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<std::uint16_t>(port));
-    std::copy(address.begin(), address.end(), reinterpret_cast<std::uint8_t*>(&local.sin_addr));
-    return setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-           bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
-           listen(handle, 4) == 0 && SocketSetBlocking(handle, false);
-}
-
-int BoundPort(TSocket handle) {
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    getsockname(handle, reinterpret_cast<sockaddr*>(&local), &size);
-    return ntohs(local.sin_port);
 }
 
 } // namespace
@@ -253,12 +203,8 @@ void TSimDevice::FollowRefuse(bool refuse) {
 }
 
 bool TSimDevice::OpenListener() {
-    if (!SocketCreate(fListener))
+    if (!ListenOn(fOptions.Address, fPort.load(), 4, fListener))
         return false;
-    if (!BindAndListen(fListener, AddressValue(fOptions.Address), fPort.load())) {
-        SocketShutdown(fListener);
-        return false;
-    }
     fPort = BoundPort(fListener);
     return true;
 }
@@ -310,9 +256,9 @@ void TSimDevice::ReadStation() {
     }
     fPending.insert(fPending.end(), chunk, chunk + received);
     TSimBytes payload;
-    for (TFrameScan scan = TakeFrame(fPending, payload);
+    for (TFrameScan scan = TakeFrame(fPending, payload, SW_BUFFER_SIZE);
          scan != TFrameScan::None && fStation != INVALID_SOCKET;
-         scan = TakeFrame(fPending, payload)) {
+         scan = TakeFrame(fPending, payload, SW_BUFFER_SIZE)) {
         if (scan == TFrameScan::Payload)
             HandlePayload(payload);
         else

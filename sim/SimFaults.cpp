@@ -5,10 +5,18 @@
 namespace {
 
 constexpr std::size_t HEADER_LENGTH_BYTE = 4;
+constexpr std::size_t ACK_SIZE = 6;
+constexpr std::uint8_t ACK_OPERATION = 0x70;
+
+bool IsAcknowledgement(const TSimBytes& payload) {
+    return payload.size() == ACK_SIZE && payload[3] == ACK_OPERATION;
+}
 
 void SpoilPayload(const TSimFaults& faults, TSimBytes& payload) {
     if (faults.WrongHeader && payload.size() > HEADER_LENGTH_BYTE)
         payload[HEADER_LENGTH_BYTE] ^= 0x01;
+    if (faults.WrongAck && IsAcknowledgement(payload))
+        payload.back() ^= 0x01;
     if (faults.ExtraByte)
         payload.push_back(0x00);
 }

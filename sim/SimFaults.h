@@ -30,6 +30,8 @@ struct TSimFaults {
     int DelayMs = 0;
     // Carries out writes but does not acknowledge them.
     bool NoAck = false;
+    // Carries out writes but answers them with a wrong acknowledgement (last byte 04).
+    bool WrongAck = false;
     // Does not listen, so connection attempts are refused.
     bool Refuse = false;
 };

@@ -1,5 +1,7 @@
 #include "SimScript.h"
 
+#include "FrameScan.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -61,6 +63,8 @@ constexpr TSwitchFault SWITCH_FAULTS[] = {
     {"extra-byte", &TSimFaults::ExtraByte, "replies with one payload byte too many"},
     {"wrong-group", &TSimFaults::WrongGroup, "answers each read with the reply of the next group"},
     {"no-ack", &TSimFaults::NoAck, "carries out writes without acknowledging them"},
+    {"wrong-ack", &TSimFaults::WrongAck,
+     "carries out writes but answers them with a wrong acknowledgement"},
     {"refuse", &TSimFaults::Refuse, "stops listening, so connections are refused"},
 };
 
@@ -387,16 +391,6 @@ std::string InputText(const TSimState& state, int input) {
 }
 
 } // namespace
-
-std::string HexText(const TSimBytes& bytes) {
-    std::string text;
-    char digits[4];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", byte);
-        text += std::string(text.empty() ? "" : " ") + digits;
-    }
-    return text;
-}
 
 std::vector<std::string> SplitWords(const std::string& line) {
     std::istringstream in(line);

@@ -33,9 +33,6 @@ std::string ApplyFault(TSimFaults& faults, const std::vector<std::string>& words
 
 std::vector<std::string> SplitWords(const std::string& line);
 
-// Bytes as two-digit upper-case hexadecimal numbers separated by blanks.
-std::string HexText(const TSimBytes& bytes);
-
 // One line per command: its form and what it does.
 std::string ScriptHelp();
 

@@ -95,3 +95,23 @@ std::string SettingArgsHelp() {
     }
     return help;
 }
+
+std::string SettingChangesText(const TSettingsValues& before, const TSettingsValues& after) {
+    std::string text;
+    const auto add = [&text](const std::string& change) {
+        text += (text.empty() ? "" : ", ") + change;
+    };
+    for (const TSwitchArg& arg : SWITCHES) {
+        if (before.*arg.Member != after.*arg.Member)
+            add(std::string(arg.Name) + " " + (before.*arg.Member ? "on->off" : "off->on"));
+    }
+    for (const TFieldArg& arg : FIELDS) {
+        const int decimals = FieldSpec(arg.Field).Decimals;
+        char change[96];
+        std::snprintf(change, sizeof change, "%s %.*f->%.*f %s", arg.Name, decimals,
+                      before.*arg.Member, decimals, after.*arg.Member, arg.Unit);
+        if (before.*arg.Member != after.*arg.Member)
+            add(change);
+    }
+    return text;
+}

@@ -113,6 +113,24 @@ TEST(Targets, DuplicatesMakeOneTargetTheFirstKept) {
     EXPECT_EQ(unique[1].Port, 10002);
 }
 
+TEST(Targets, RelayFieldBeforeTheLabel) {
+    const TTargetList list = Parse("10.0.0.1 relay=10001 Studio 1\n"
+                                   "10.0.0.2 relay=127.0.0.2:20002\n"
+                                   "10.0.0.3 relay=0\n"
+                                   "10.0.0.4 relay=1.2.3:5\n"
+                                   "10.0.0.5 Studio relay=5\n");
+    ASSERT_EQ(list.Targets.size(), 3u);
+    EXPECT_EQ(list.Targets[0].Relay, (TRelayEndpoint{"", 10001}));
+    EXPECT_EQ(list.Targets[0].Label, "Studio 1");
+    EXPECT_EQ(list.Targets[1].Relay, (TRelayEndpoint{"127.0.0.2", 20002}));
+    EXPECT_EQ(list.Targets[1].Label, "");
+    EXPECT_FALSE(list.Targets[2].Relay);
+    EXPECT_EQ(list.Targets[2].Label, "Studio relay=5");
+    ASSERT_EQ(list.Errors.size(), 2u);
+    EXPECT_EQ(list.Errors[0].Reason, "invalid relay port \"0\"");
+    EXPECT_EQ(list.Errors[1].Reason, "invalid relay address \"1.2.3\"");
+}
+
 TEST(Targets, UnreadableFilesGiveAReasonAndNothingElse) {
     std::string error;
     EXPECT_FALSE(ReadTargetsFile("no-such-file", error));
@@ -196,6 +214,35 @@ TEST(ExporterOptions, UsageErrors) {
     EXPECT_NE(ParseError({"--targets="}), "");
     EXPECT_NE(ParseError({"--verbose"}), "");
     EXPECT_NE(ParseError({"10.0.0"}).find("10.0.0"), std::string::npos);
+    EXPECT_NE(ParseError({"--relay.listen-address", "localhost"}), "");
+    EXPECT_NE(ParseError({"--relay.base-port", "65536"}), "");
+    EXPECT_NE(ParseError({"--relay.max-clients", "0"}), "");
+    EXPECT_NE(ParseError({"--relay.allow-write", "10.0.0.0/33"}), "");
+    EXPECT_NE(ParseError({"--relay.allow-write", "10.0.0.0/8,"}), "");
+}
+
+TEST(ExporterOptions, RelayOptionsAndThePortsTheyGive) {
+    const TRelayOptions defaults = ParseOk({}).Relay;
+    EXPECT_EQ(defaults.ListenAddress, "127.0.0.1");
+    EXPECT_FALSE(defaults.BasePort);
+    EXPECT_TRUE(defaults.AllowWrite.empty());
+    EXPECT_EQ(defaults.MaxClients, 32);
+    TExporterOptions options =
+        ParseOk({"--relay.listen-address", "0.0.0.0", "--relay.base-port=20000",
+                 "--relay.allow-write", "10.1.0.0/16,192.168.7.7", "--relay.max-clients", "4",
+                 "10.0.0.1", "10.0.0.2", "10.0.0.3"});
+    EXPECT_EQ(options.Relay.ListenAddress, "0.0.0.0");
+    EXPECT_EQ(options.Relay.MaxClients, 4);
+    const auto& allowed = options.Relay.AllowWrite;
+    EXPECT_TRUE(InRanges(allowed, 0x0A01FFFE));
+    EXPECT_FALSE(InRanges(allowed, 0x0A020001));
+    EXPECT_TRUE(InRanges(allowed, 0xC0A80707));
+    EXPECT_FALSE(InRanges(allowed, 0xC0A80708));
+    options.Targets[1].Relay = TRelayEndpoint{"127.0.0.9", 10001};
+    AssignRelayPorts(options.Targets, options.Relay);
+    EXPECT_EQ(options.Targets[0].Relay, (TRelayEndpoint{"", 20000}));
+    EXPECT_EQ(options.Targets[1].Relay, (TRelayEndpoint{"127.0.0.9", 10001}));
+    EXPECT_EQ(options.Targets[2].Relay, (TRelayEndpoint{"", 20002}));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "DeviceProtocol.h"
 #include "EventRecorder.h"
+#include "FrameScan.h"
 #include "QtWait.h"
 #include "ShortLinkTiming.h"
 #include "SimDevice.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -76,6 +78,48 @@ protected:
 bool IsWrite(const Bytes& payload) {
     return payload.size() > 3 && payload[3] == 0x05;
 }
+
+// Records what a link's worker hands its tap, one line a call: "group 2 01 00 10 06 ...",
+// "command 1 done 01 00 10 70 01 05", "ended 1002".
+class RecordingTap : public TLinkTap {
+public:
+    void GroupRead(int group, const std::uint8_t* reply, int length) override {
+        Add("group " + std::to_string(group) + " " + HexText({reply, reply + length}));
+    }
+    void CommandEnded(const TCommand& command, TCommandEnd end, const std::uint8_t* reply,
+                      int length) override {
+        const char* const ends[] = {"done", "refused", "failed"};
+        Add("command " + std::to_string(command.Code) + " " + ends[static_cast<int>(end)] + " " +
+            HexText({reply, reply + length}));
+    }
+    void LinkEnded(int stopCode) override { Add("ended " + std::to_string(stopCode)); }
+
+    Lines Calls() const {
+        const std::lock_guard lock(fLock);
+        return fCalls;
+    }
+    // Waits for a call that starts with text; the calls up to and including it.
+    Lines WaitFor(const std::string& text) const {
+        Lines calls;
+        PumpUntil(
+            [&] {
+                calls = Calls();
+                return std::any_of(calls.begin(), calls.end(),
+                                   [&](const std::string& call) { return call.starts_with(text); });
+            },
+            3s);
+        return calls;
+    }
+
+private:
+    void Add(std::string call) {
+        const std::lock_guard lock(fLock);
+        fCalls.push_back(std::move(call));
+    }
+
+    mutable std::mutex fLock;
+    Lines fCalls;
+};
 
 } // namespace
 
@@ -162,6 +206,33 @@ TEST_F(LinkWorkerTest, CommandsGoOutOnePerCycleInTheOrderPosted) {
     ASSERT_TRUE(PumpUntil([&] { return fLink.PsuMonitoring() == 1; }, 2s));
     EXPECT_TRUE(fLink.AutoMode());
     EXPECT_EQ(fDevice->State().PowerMask, 1);
+}
+
+TEST_F(LinkWorkerTest, ATapSeesEveryReplyAndHowEachCommandEnded) {
+    auto tap = std::make_shared<RecordingTap>();
+    fLink.SetTap(tap);
+    ConnectAndFinishFirstPass();
+    const Lines first = tap->Calls();
+    ASSERT_GE(first.size(), 5U);
+    EXPECT_EQ(first[0].rfind("group 1 FF FF 10 01 11 37 37 31 30", 0), 0U) << first[0];
+    for (int group = 2; group <= 5; ++group)
+        EXPECT_EQ(first[group - 1].rfind("group " + std::to_string(group) + " ", 0), 0U);
+
+    fLink.SelectInput(INPUT_B);
+    Lines calls = tap->WaitFor("command 1");
+    ASSERT_GE(calls.size(), 2U);
+    EXPECT_EQ(calls.back(), "command 1 done 01 00 10 70 01 05");
+    EXPECT_EQ(calls[calls.size() - 2].rfind("group 2 01 00 10 06 09 01", 0), 0U)
+        << "done once the state was read again, which shows input B";
+
+    Run("fault wrong-ack on");
+    fLink.SetAutoMode();
+    calls = tap->WaitFor("ended");
+    ASSERT_GE(calls.size(), 2U);
+    EXPECT_EQ(calls[calls.size() - 2], "command 2 refused 01 00 10 70 01 04");
+    EXPECT_EQ(calls.back(), "ended 1002");
+    ASSERT_TRUE(WaitForStop(2s));
+    EXPECT_EQ(StopCode(), STOP_READ_FAILED) << "the station's own stop, tap or not";
 }
 
 TEST_F(LinkWorkerTest, SettingsWriteRefreshesEverySettingsField) {

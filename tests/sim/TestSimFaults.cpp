@@ -99,6 +99,11 @@ TEST_F(SimFaults, NoAckCarriesOutWritesWithoutAnswer) {
     EXPECT_EQ(client.Error, SOCK_ERR_TIMEOUT);
     EXPECT_EQ(Device.State().Output, SIM_INPUT_B);
     EXPECT_EQ(client.Ask("01 00 80 06 00").size(), 14U);
+    Run("fault none");
+    Run("fault wrong-ack");
+    EXPECT_EQ(client.Ask("01 00 80 05 01 02"), Hex("01 00 10 70 01 04"));
+    EXPECT_TRUE(Device.State().AutoMode);
+    EXPECT_EQ(client.Ask("01 00 80 06 00").size(), 14U);
 }
 
 TEST_F(SimFaults, ASecondStationIsTurnedAwayAndDropEndsTheFirst) {
