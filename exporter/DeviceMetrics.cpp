@@ -1,8 +1,9 @@
 #include "DeviceMetrics.h"
 
-#include "DeviceCheck.h"
+#include "Checks.h"
 #include "SettingsFields.h"
-#include "StationText.h"
+
+#include <string_view>
 
 namespace {
 
@@ -11,41 +12,7 @@ using prometheus::Family;
 using prometheus::Gauge;
 using prometheus::Labels;
 
-const char* const CHECK_NAMES[] = {"sync", "motion", "level", "audio_left", "audio_right"};
-const char* const COUNTER_NAMES[] = {"sync",
-                                     "motion",
-                                     "level",
-                                     "threshold_left",
-                                     "threshold_right",
-                                     "audio_level_left",
-                                     "audio_level_right"};
 const char* const INPUT_NAMES[] = {"A", "B"};
-const int STOP_CODES[] = {STOP_BY_REQUEST, STOP_CONNECT_FAILED, STOP_WRITE_FAILED, STOP_READ_FAILED,
-                          STOP_TIMEOUT};
-
-// The settings series: six switches, then the nine numeric fields with their unit.
-enum class TSettingUnit { Enabled, Seconds, Decibels };
-struct TSettingSeries {
-    const char* Name;
-    TSettingUnit Unit;
-};
-const TSettingSeries SETTING_SERIES[] = {
-    {"sync", TSettingUnit::Enabled},         {"motion", TSettingUnit::Enabled},
-    {"level", TSettingUnit::Enabled},        {"threshold", TSettingUnit::Enabled},
-    {"audio_level", TSettingUnit::Enabled},  {"recovery", TSettingUnit::Enabled},
-    {"sync", TSettingUnit::Seconds},         {"motion", TSettingUnit::Seconds},
-    {"level", TSettingUnit::Decibels},       {"level", TSettingUnit::Seconds},
-    {"threshold", TSettingUnit::Decibels},   {"threshold", TSettingUnit::Seconds},
-    {"audio_level", TSettingUnit::Decibels}, {"audio_level", TSettingUnit::Seconds},
-    {"recovery", TSettingUnit::Seconds},
-};
-const TSettingSwitch SWITCHES[] = {TSettingSwitch::Sync,       TSettingSwitch::Motion,
-                                   TSettingSwitch::VideoLevel, TSettingSwitch::Threshold,
-                                   TSettingSwitch::AudioLevel, TSettingSwitch::Recovery};
-const TSettingField FIELDS[] = {
-    TSettingField::SyncTime,        TSettingField::MotionTime,     TSettingField::LevelValue,
-    TSettingField::LevelTime,       TSettingField::ThresholdValue, TSettingField::ThresholdTime,
-    TSettingField::AudioLevelValue, TSettingField::AudioLevelTime, TSettingField::RecoveryTime};
 
 Family<Gauge>& GaugeFamily(prometheus::Registry& registry, const std::string& name,
                            const std::string& help) {
@@ -60,28 +27,35 @@ Family<Counter>& CounterFamily(prometheus::Registry& registry, const std::string
         .Register(registry);
 }
 
-bool OutputCheckFailing(const TDeviceStatus& status) {
-    const int onAir = status.Output == INPUT_B ? 1 : 0;
-    const int* const states[] = {status.VideoSync, status.VideoMotion, status.VideoLevel,
-                                 status.AudioLeft, status.AudioRight};
-    const TCheck checks[] = {TCheck::Sync, TCheck::Motion, TCheck::VideoLevel, TCheck::AudioLeft,
-                             TCheck::AudioRight};
-    const int first = AnalysesVideo(status.DeviceName) ? 0 : 3;
-    for (int c = first; c < 5; ++c) {
-        if (CheckSwitchedOn(status, checks[c]) && states[c][onAir] == STATE_ERROR)
-            return true;
-    }
-    return false;
-}
-
 std::array<double, 15> SettingValues(const TDeviceStatus& status) {
     std::array<double, 15> values{};
     std::size_t at = 0;
-    for (TSettingSwitch which : SWITCHES)
-        values[at++] = SwitchSetting(status, which) ? 1 : 0;
-    for (TSettingField field : FIELDS)
-        values[at++] = FieldFromRaw(field, RawSetting(status, field));
+    for (const TSwitchKind& kind : SWITCHES)
+        values[at++] = status.*kind.Status ? 1 : 0;
+    for (const TFieldKind& kind : FIELDS)
+        values[at++] = FieldFromRaw(kind.Field, status.*kind.Raw);
     return values;
+}
+
+// A settings series: its name and the family of its unit.
+struct TSettingSeries {
+    const char* Name;
+    TCountedFamily<Gauge> TMetricFamilies::*Family;
+};
+
+// The settings series: six switches, then the nine numeric fields, as SettingValues orders
+// their values.
+std::array<TSettingSeries, 15> SettingSeries() {
+    std::array<TSettingSeries, 15> series{};
+    std::size_t at = 0;
+    for (const TSwitchKind& kind : SWITCHES)
+        series[at++] = {kind.MetricName, &TMetricFamilies::SettingEnabled};
+    for (const TFieldKind& kind : FIELDS) {
+        series[at++] = {kind.MetricName, std::string_view(kind.Unit) == "s"
+                                             ? &TMetricFamilies::SettingSeconds
+                                             : &TMetricFamilies::SettingDecibels};
+    }
+    return series;
 }
 
 // Sets a series to a value and counts the change in its family, if the value is new.
@@ -112,38 +86,19 @@ TStateValues StateValues(const TDeviceStatus& s) {
     TStateValues v;
     v.OutputInput = s.Output;
     v.AutoMode = s.AutoMode;
-    for (int i = 0; i < 2; ++i) {
-        v.Checks[i] = {s.VideoSync[i], s.VideoMotion[i], s.VideoLevel[i], s.AudioLeft[i],
-                       s.AudioRight[i]};
-        v.ErrorCounts[i] = {s.SyncCount[i],           s.MotionCount[i],
-                            s.VideoLevelCount[i],     s.ThresholdLeftCount[i],
-                            s.ThresholdRightCount[i], s.AudioLevelLeftCount[i],
-                            s.AudioLevelRightCount[i]};
+    for (std::size_t i = 0; i < 2; ++i) {
+        for (std::size_t c = 0; c < CHECKS.size(); ++c)
+            v.Checks[i][c] = (s.*CHECKS[c].States)[i];
+        for (std::size_t c = 0; c < COUNTERS.size(); ++c)
+            v.ErrorCounts[i][c] = (s.*COUNTERS[c].Counts)[i];
     }
-    v.OutputCheckFailing = OutputCheckFailing(s);
-    v.PsuState = {s.Psu1State, s.Psu2State};
-    v.PsuMonitored = {(s.PsuMonitoring & 1) != 0, (s.PsuMonitoring & 2) != 0};
+    v.OutputCheckFailing = CheckFailsOnOutput(s);
+    v.PsuState = {PsuState(s, 1), PsuState(s, 2)};
+    v.PsuMonitored = {PsuMonitored(s, 1), PsuMonitored(s, 2)};
     if (s.TempValid)
         v.TemperatureCelsius = s.Temperature;
     v.Settings = SettingValues(s);
     return v;
-}
-
-std::string StopCodeName(int code) {
-    switch (code) {
-    case STOP_BY_REQUEST:
-        return "by_request";
-    case STOP_CONNECT_FAILED:
-        return "connect_failed";
-    case STOP_WRITE_FAILED:
-        return "write_failed";
-    case STOP_READ_FAILED:
-        return "read_failed";
-    case STOP_TIMEOUT:
-        return "timeout";
-    default:
-        return "other";
-    }
 }
 
 TMetricFamilies::TMetricFamilies(prometheus::Registry& r)
@@ -222,16 +177,16 @@ struct TDeviceMetrics::TStateSeries {
         OutputInput = &Set.Add(f.OutputInput, own);
         AutoMode = &Set.Add(f.AutoMode, own);
         OutputFailing = &Set.Add(f.OutputFailing, own);
-        for (int i = 0; i < 2; ++i) {
-            for (int c = 0; c < 5; ++c) {
-                Checks[i][c] = &Set.Add(
-                    f.CheckState,
-                    {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", CHECK_NAMES[c]}});
+        for (std::size_t i = 0; i < 2; ++i) {
+            for (std::size_t c = 0; c < CHECKS.size(); ++c) {
+                Checks[i][c] = &Set.Add(f.CheckState, {{"device", device},
+                                                       {"input", INPUT_NAMES[i]},
+                                                       {"check", CHECKS[c].MetricName}});
             }
-            for (int c = 0; c < 7; ++c) {
-                Counter& errors = Set.Add(
-                    f.CheckErrors,
-                    {{"device", device}, {"input", INPUT_NAMES[i]}, {"check", COUNTER_NAMES[c]}});
+            for (std::size_t c = 0; c < COUNTERS.size(); ++c) {
+                Counter& errors = Set.Add(f.CheckErrors, {{"device", device},
+                                                          {"input", INPUT_NAMES[i]},
+                                                          {"check", COUNTERS[c].MetricName}});
                 Increment(f.CheckErrors, errors, values.ErrorCounts[i][c]);
             }
             const std::string unit = std::to_string(i + 1);
@@ -243,13 +198,11 @@ struct TDeviceMetrics::TStateSeries {
     }
 
     void AddSettings(TMetricFamilies& f, const std::string& device) {
+        const std::array<TSettingSeries, 15> series = SettingSeries();
         for (std::size_t at = 0; at < Settings.size(); ++at) {
-            const TSettingSeries& series = SETTING_SERIES[at];
-            auto& family = series.Unit == TSettingUnit::Enabled   ? f.SettingEnabled
-                           : series.Unit == TSettingUnit::Seconds ? f.SettingSeconds
-                                                                  : f.SettingDecibels;
+            auto& family = f.*series[at].Family;
             SettingFamilies[at] = &family;
-            Settings[at] = &Set.Add(family, {{"device", device}, {"setting", series.Name}});
+            Settings[at] = &Set.Add(family, {{"device", device}, {"setting", series[at].Name}});
         }
     }
 
@@ -297,8 +250,8 @@ TDeviceMetrics::TDeviceMetrics(TMetricFamilies& families, std::string device, st
       fTimeouts(fLinkSeries->Add(families.LinkTimeouts, {{"device", fDevice}})),
       fReadErrors(fLinkSeries->Add(families.LinkReadErrors, {{"device", fDevice}})) {
     for (std::size_t at = 0; at < fStops.size(); ++at) {
-        fStops[at] = &fLinkSeries->Add(
-            families.Stops, {{"device", fDevice}, {"reason", StopCodeName(STOP_CODES[at])}});
+        fStops[at] = &fLinkSeries->Add(families.Stops,
+                                       {{"device", fDevice}, {"reason", STOP_KINDS[at].Name}});
     }
     SetInfo("", std::move(label));
 }
@@ -335,7 +288,7 @@ void TDeviceMetrics::Stopped(int code) {
     SetValue(fFamilies.CyclesPerSecond, fCycles, 0);
     SetValue(fFamilies.LastStopCode, fLastStopCode, code);
     for (std::size_t at = 0; at < fStops.size(); ++at) {
-        if (STOP_CODES[at] == code)
+        if (STOP_KINDS[at].Code == code)
             Increment(fFamilies.Stops, *fStops[at]);
     }
     fState.reset();

@@ -5,6 +5,7 @@
 // is listed; its state series exist only while its data is current, from the end of a
 // connection's first pass to the connection's end.
 
+#include "StationText.h"
 #include "UnitThread.h"
 
 #include <array>
@@ -37,10 +38,6 @@ struct TStateValues {
 };
 
 TStateValues StateValues(const TDeviceStatus& status);
-
-// The label value of a stop code in stops_total: "by_request", "connect_failed",
-// "write_failed", "read_failed", "timeout", or "other".
-std::string StopCodeName(int code);
 
 // A family and the count of its changes: a value set anew, a series added or removed.
 // Every change is counted after it was made, so a text of the family made after reading
@@ -148,7 +145,7 @@ private:
     prometheus::Gauge& fCycles;
     prometheus::Counter& fTimeouts;
     prometheus::Counter& fReadErrors;
-    std::array<prometheus::Counter*, 5> fStops{};
+    std::array<prometheus::Counter*, std::tuple_size_v<decltype(STOP_KINDS)>> fStops{};
     std::string fLabel;
     std::string fName;
     std::unique_ptr<TSeriesSet> fInfo;

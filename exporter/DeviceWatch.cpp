@@ -13,20 +13,12 @@ TBackoff::TRandom RandomShare() {
     };
 }
 
-// The event slots of the device's data, after which the state series follow.
-TSwObject::TNotifySlot TSwObject::*const NOTIFY_SLOTS[] = {
-    &TSwObject::OnOutput,          &TSwObject::OnAutoMode,       &TSwObject::OnPsuMonitoring,
-    &TSwObject::OnPsu1State,       &TSwObject::OnPsu2State,      &TSwObject::OnTempValid,
-    &TSwObject::OnTemperature,     &TSwObject::OnSyncControl,    &TSwObject::OnSyncTime,
-    &TSwObject::OnMotionControl,   &TSwObject::OnMotionTime,     &TSwObject::OnVideoLevelControl,
-    &TSwObject::OnVideoLevelValue, &TSwObject::OnVideoLevelTime, &TSwObject::OnThresholdControl,
-    &TSwObject::OnThresholdValue,  &TSwObject::OnThresholdTime,  &TSwObject::OnAudioLevelControl,
-    &TSwObject::OnAudioLevelValue, &TSwObject::OnAudioLevelTime, &TSwObject::OnRecoveryControl,
-    &TSwObject::OnRecoveryTime,
-};
-TSwObject::TInputSlot TSwObject::*const INPUT_SLOTS[] = {
-    &TSwObject::OnVideoSync, &TSwObject::OnVideoMotion, &TSwObject::OnVideoLevel,
-    &TSwObject::OnAudioLeft, &TSwObject::OnAudioRight,
+// The event slots of the device's data beside its checks and settings, after which the
+// state series follow.
+TSwObject::TNotifySlot TSwObject::*const STATUS_SLOTS[] = {
+    &TSwObject::OnOutput,      &TSwObject::OnAutoMode,  &TSwObject::OnPsuMonitoring,
+    &TSwObject::OnPsu1State,   &TSwObject::OnPsu2State, &TSwObject::OnTempValid,
+    &TSwObject::OnTemperature,
 };
 
 } // namespace
@@ -101,13 +93,15 @@ void TDeviceWatch::Wire() {
 
 // Every field event, after its change line, brings the state series up to date.
 void TDeviceWatch::WireStateEvents() {
-    for (auto slot : NOTIFY_SLOTS)
-        (fLink.*slot).Listen([this](TSwObject* link) { fMetrics.StateChanged(link->Status()); });
-    for (auto slot : INPUT_SLOTS) {
-        (fLink.*slot).Listen([this](TSwObject* link, int) {
-            fMetrics.StateChanged(link->Status());
-        });
-    }
+    const auto changed = [this](TSwObject* link) { fMetrics.StateChanged(link->Status()); };
+    for (auto slot : STATUS_SLOTS)
+        (fLink.*slot).Listen(changed);
+    for (const TSwitchKind& kind : SWITCHES)
+        (fLink.*kind.Event).Listen(changed);
+    for (const TFieldKind& kind : FIELDS)
+        (fLink.*kind.Event).Listen(changed);
+    for (const TCheckKind& kind : CHECKS)
+        (fLink.*kind.Event).Listen([changed](TSwObject* link, int) { changed(link); });
 }
 
 void TDeviceWatch::FirstPassDone() {
@@ -120,13 +114,13 @@ void TDeviceWatch::FirstPassDone() {
 void TDeviceWatch::Stopped(int code) {
     fMetrics.Stopped(code);
     TLogFields fields{{"code", code}, {"reason", StopCodeName(code)}, {"error", fLink.LastError()}};
-    if (code != STOP_BY_REQUEST) {
+    if (StopIsFailure(code)) {
         const auto wait = fBackoff.Stopped(TBackoff::TClock::now());
         fields.emplace_back("reconnect_in",
                             TLogValue::Decimal(static_cast<double>(wait.count()) / 1000, 1));
         fRetry.start(wait);
     }
-    Log(code == STOP_BY_REQUEST ? TLogLevel::Info : TLogLevel::Warn, "stop",
+    Log(StopIsFailure(code) ? TLogLevel::Warn : TLogLevel::Info, "stop",
         StopReason(code, fLink.LastError()), std::move(fields));
 }
 

@@ -1,7 +1,7 @@
 #include "RelayRequest.h"
 
 #include "FrameScan.h"
-#include "SettingsArgs.h"
+#include "SettingsFields.h"
 
 #include <algorithm>
 

@@ -267,7 +267,7 @@ void TFormMain::BtnConnClick() {
     if (!SaveSettingsOrReport())
         return;
     ResetLinkLabels();
-    fOverheat = false;
+    fOverheat.Reset();
     CBoxIP->setEnabled(false);
     BtnConn->setEnabled(false);
     BtnConn->setText("Connecting...");
@@ -276,9 +276,8 @@ void TFormMain::BtnConnClick() {
 }
 
 void TFormMain::OnDeviceName() {
-    const std::string& name = fLink->DeviceName();
-    PanelDev->SetText(QString::fromStdString(PrintableDeviceText(name)));
-    fVideoAnalysis = name.find("7710") != std::string::npos;
+    PanelDev->SetText(QString::fromStdString(PrintableDeviceText(fLink->DeviceName())));
+    fVideoAnalysis = AnalysesVideo(fLink->Status());
     RefreshControls();
 }
 

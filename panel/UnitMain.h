@@ -3,6 +3,7 @@
 // The station's only window: connection control, status display, settings editing,
 // commands, link diagnostics and the journal.
 
+#include "ChangeLines.h"
 #include "SettingsFields.h"
 #include "StationText.h"
 
@@ -141,7 +142,7 @@ private:
     std::unique_ptr<TSwObject> fLink;
     std::unique_ptr<TJournalModel> fJournal;
     bool fVideoAnalysis = true;
-    bool fOverheat = false;
+    TOverheatWatch fOverheat;
     std::uint32_t fLeCount = 0;
     std::uint32_t fLrCount = 0;
 

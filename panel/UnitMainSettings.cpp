@@ -12,34 +12,6 @@
 
 namespace {
 
-using F = TSettingField;
-using W = TSettingSwitch;
-
-// The fifteen settings in the order the device reports them.
-struct TSettingItem {
-    bool IsSwitch;
-    W Switch;
-    F Field;
-};
-
-constexpr TSettingItem SETTINGS_ORDER[] = {
-    {true, W::Sync, {}},
-    {false, {}, F::SyncTime},
-    {true, W::Motion, {}},
-    {false, {}, F::MotionTime},
-    {true, W::VideoLevel, {}},
-    {false, {}, F::LevelValue},
-    {false, {}, F::LevelTime},
-    {true, W::Threshold, {}},
-    {false, {}, F::ThresholdValue},
-    {false, {}, F::ThresholdTime},
-    {true, W::AudioLevel, {}},
-    {false, {}, F::AudioLevelValue},
-    {false, {}, F::AudioLevelTime},
-    {true, W::Recovery, {}},
-    {false, {}, F::RecoveryTime},
-};
-
 // Stepping the threshold is kept to the levels the device can measure; typing may go
 // further.
 bool SEditTHRVChanging(double value) {
@@ -50,21 +22,13 @@ bool SEditTHRVChanging(double value) {
 
 void TFormMain::WireSettings() {
     TSwObject& link = *fLink;
-    link.OnSyncControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Sync); });
-    link.OnSyncTime.Listen([this](TSwObject*) { ShowSetting(F::SyncTime); });
-    link.OnMotionControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Motion); });
-    link.OnMotionTime.Listen([this](TSwObject*) { ShowSetting(F::MotionTime); });
-    link.OnVideoLevelControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::VideoLevel); });
-    link.OnVideoLevelValue.Listen([this](TSwObject*) { ShowSetting(F::LevelValue); });
-    link.OnVideoLevelTime.Listen([this](TSwObject*) { ShowSetting(F::LevelTime); });
-    link.OnThresholdControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Threshold); });
-    link.OnThresholdValue.Listen([this](TSwObject*) { ShowSetting(F::ThresholdValue); });
-    link.OnThresholdTime.Listen([this](TSwObject*) { ShowSetting(F::ThresholdTime); });
-    link.OnAudioLevelControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::AudioLevel); });
-    link.OnAudioLevelValue.Listen([this](TSwObject*) { ShowSetting(F::AudioLevelValue); });
-    link.OnAudioLevelTime.Listen([this](TSwObject*) { ShowSetting(F::AudioLevelTime); });
-    link.OnRecoveryControl.Listen([this](TSwObject*) { ShowSettingSwitch(W::Recovery); });
-    link.OnRecoveryTime.Listen([this](TSwObject*) { ShowSetting(F::RecoveryTime); });
+    for (const TSwitchKind& kind : SWITCHES) {
+        (link.*kind.Event).Listen([this, which = kind.Which](TSwObject*) {
+            ShowSettingSwitch(which);
+        });
+    }
+    for (const TFieldKind& kind : FIELDS)
+        (link.*kind.Event).Listen([this, field = kind.Field](TSwObject*) { ShowSetting(field); });
     link.OnCounters.Listen([this](TSwObject*) { OnCounters(); });
     SEditTHRV->OnChanging = SEditTHRVChanging;
     connect(BtnSETmode, &QPushButton::clicked, this, [this] { BtnSETmodeClick(); });
@@ -93,34 +57,19 @@ void TFormMain::ShowSettingSwitch(TSettingSwitch which) {
 }
 
 void TFormMain::ShowAllSettings() {
-    for (const TSettingItem& item : SETTINGS_ORDER) {
-        if (item.IsSwitch)
-            ShowSettingSwitch(item.Switch);
-        else
-            ShowSetting(item.Field);
-    }
+    for (const TSwitchKind& kind : SWITCHES)
+        ShowSettingSwitch(kind.Which);
+    for (const TFieldKind& kind : FIELDS)
+        ShowSetting(kind.Field);
 }
 
 TSettingsValues TFormMain::SettingsShown() const {
-    const auto value = [this](F field) { return FieldEdit(field)->Value(); };
-    const auto on = [this](W which) { return SwitchBox(which)->isChecked(); };
-    TSettingsValues v;
-    v.SyncControl = on(W::Sync);
-    v.SyncTime = value(F::SyncTime);
-    v.MotionControl = on(W::Motion);
-    v.MotionTime = value(F::MotionTime);
-    v.LevelControl = on(W::VideoLevel);
-    v.LevelValue = value(F::LevelValue);
-    v.LevelTime = value(F::LevelTime);
-    v.ThresholdControl = on(W::Threshold);
-    v.ThresholdValue = value(F::ThresholdValue);
-    v.ThresholdTime = value(F::ThresholdTime);
-    v.AudioLevelControl = on(W::AudioLevel);
-    v.AudioLevelValue = value(F::AudioLevelValue);
-    v.AudioLevelTime = value(F::AudioLevelTime);
-    v.RecoveryControl = on(W::Recovery);
-    v.RecoveryTime = value(F::RecoveryTime);
-    return v;
+    TSettingsValues values;
+    for (const TSwitchKind& kind : SWITCHES)
+        values.*kind.Value = SwitchBox(kind.Which)->isChecked();
+    for (const TFieldKind& kind : FIELDS)
+        values.*kind.Value = FieldEdit(kind.Field)->Value();
+    return values;
 }
 
 void TFormMain::BtnSETmodeClick() {
@@ -153,7 +102,8 @@ void TFormMain::BtnSETsetClick() {
 
 void TFormMain::OnCounters() {
     const std::string decimalPoint = QLocale().decimalPoint().toStdString();
-    for (const TReportLine& line : DeviceReport(*fLink, SettingsShown(), decimalPoint)) {
+    for (const TReportLine& line :
+         DeviceReport(fLink->Status(), fLink->Address(), SettingsShown(), decimalPoint)) {
         const QString text = QString::fromStdString(line.Text);
         switch (line.Kind) {
         case TReportKind::More:

@@ -10,24 +10,8 @@
 
 namespace {
 
-bool IsVideo(TCheck check) {
-    return check == TCheck::Sync || check == TCheck::Motion || check == TCheck::VideoLevel;
-}
-
-int CheckState(const TSwObject& link, int input, TCheck check) {
-    switch (check) {
-    case TCheck::Sync:
-        return link.VideoSync(input);
-    case TCheck::Motion:
-        return link.VideoMotion(input);
-    case TCheck::VideoLevel:
-        return link.VideoLevel(input);
-    case TCheck::AudioLeft:
-        return link.AudioLeft(input);
-    case TCheck::AudioRight:
-        return link.AudioRight(input);
-    }
-    return STATE_OFF;
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
 } // namespace
@@ -36,11 +20,11 @@ void TFormMain::WireStatus() {
     TSwObject& link = *fLink;
     link.OnOutput.Listen([this](TSwObject*) { OnOutput(); });
     link.OnAutoMode.Listen([this](TSwObject*) { OnAutoMode(); });
-    link.OnVideoSync.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::Sync); });
-    link.OnVideoMotion.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::Motion); });
-    link.OnVideoLevel.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::VideoLevel); });
-    link.OnAudioLeft.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::AudioLeft); });
-    link.OnAudioRight.Listen([this](TSwObject*, int input) { OnCheck(input, TCheck::AudioRight); });
+    for (const TCheckKind& kind : CHECKS) {
+        (link.*kind.Event).Listen([this, check = kind.Check](TSwObject*, int input) {
+            OnCheck(input, check);
+        });
+    }
     link.OnPsuMonitoring.Listen([this](TSwObject*) { OnPsuMonitoring(); });
     link.OnPsu1State.Listen([this](TSwObject*) { OnPsuState(1); });
     link.OnPsu2State.Listen([this](TSwObject*) { OnPsuState(2); });
@@ -54,12 +38,12 @@ void TFormMain::OnOutput() {
         return;
     PaintModeButton(BtnA, true, output == INPUT_A);
     PaintModeButton(BtnB, true, output == INPUT_B);
-    JournalChange(QString::fromStdString(OutputLine(output, fLink->AutoMode())));
+    JournalChange(Text(OutputChangeLine(fLink->Status())));
 }
 
 void TFormMain::OnAutoMode() {
     PaintModeButton(BtnAuto, true, fLink->AutoMode());
-    JournalChange(QString::fromStdString(ModeLine(fLink->AutoMode())));
+    JournalChange(Text(ModeChangeLine(fLink->Status())));
 }
 
 TLamp* TFormMain::CheckLamp(int input, TCheck check) const {
@@ -69,30 +53,30 @@ TLamp* TFormMain::CheckLamp(int input, TCheck check) const {
 }
 
 void TFormMain::OnCheck(int input, TCheck check) {
-    if (IsVideo(check) && !fVideoAnalysis)
+    const TDeviceStatus& status = fLink->Status();
+    if (!CheckAnalysed(status, check))
         return;
-    const int state = CheckState(*fLink, input, check);
-    PaintLampState(CheckLamp(input, check), true, state);
-    if (StateIsWorthALine(state))
-        JournalChange(QString::fromStdString(CheckLine(input, check, state)));
+    PaintLampState(CheckLamp(input, check), true, CheckState(status, input, check));
+    if (const auto line = CheckChangeLine(status, check, input))
+        JournalChange(Text(*line));
 }
 
 void TFormMain::OnPsuMonitoring() {
-    const int mask = fLink->PsuMonitoring();
-    CBoxPSU1->setChecked((mask & 1) != 0);
-    CBoxPSU2->setChecked((mask & 2) != 0);
-    PaintLampState(ShapePSU1, (mask & 1) != 0, fLink->Psu1State());
-    PaintLampState(ShapePSU2, (mask & 2) != 0, fLink->Psu2State());
-    JournalChange(QString::fromStdString(PsuControlLine(1, CBoxPSU1->isChecked())));
-    JournalChange(QString::fromStdString(PsuControlLine(2, CBoxPSU2->isChecked())));
+    const TDeviceStatus& status = fLink->Status();
+    CBoxPSU1->setChecked(PsuMonitored(status, 1));
+    CBoxPSU2->setChecked(PsuMonitored(status, 2));
+    PaintLampState(ShapePSU1, PsuMonitored(status, 1), PsuState(status, 1));
+    PaintLampState(ShapePSU2, PsuMonitored(status, 2), PsuState(status, 2));
+    for (const std::string& line : PsuMonitoringLines(status))
+        JournalChange(Text(line));
 }
 
 void TFormMain::OnPsuState(int unit) {
-    const int state = unit == 1 ? fLink->Psu1State() : fLink->Psu2State();
-    const bool monitored = (fLink->PsuMonitoring() & unit) != 0;
-    PaintLampState(unit == 1 ? ShapePSU1 : ShapePSU2, monitored, state);
-    if (StateIsWorthALine(state))
-        JournalChange(QString::fromStdString(PsuStateLine(unit, state)));
+    const TDeviceStatus& status = fLink->Status();
+    PaintLampState(unit == 1 ? ShapePSU1 : ShapePSU2, PsuMonitored(status, unit),
+                   PsuState(status, unit));
+    if (const auto line = PsuStateChangeLine(status, unit))
+        JournalChange(Text(*line));
 }
 
 void TFormMain::OnTempValid() {
@@ -107,11 +91,9 @@ void TFormMain::OnTempValid() {
 void TFormMain::OnTemperature() {
     const int temperature = fLink->Temperature();
     PanelTemp->SetText(QString::number(temperature));
-    const bool over = temperature >= OVERHEAT_LIMIT;
-    PaintLampState(ShapeTemp, true, over ? STATE_ERROR : STATE_OK);
-    if (over && !fOverheat)
-        JournalChange(QString::fromStdString(OverheatLine(temperature)));
-    fOverheat = over;
+    PaintLampState(ShapeTemp, true, IsOverheat(temperature) ? STATE_ERROR : STATE_OK);
+    if (const auto line = fOverheat.Temperature(fLink->Status()))
+        JournalChange(Text(*line));
 }
 
 // ---- Commands --------------------------------------------------------------------
@@ -129,8 +111,8 @@ void TFormMain::BtnPSUmodeClick() {
         BtnPSUmode->setText("Adjust Mode");
         for (QWidget* widget : std::initializer_list<QWidget*>{BtnPSUset, CBoxPSU1, CBoxPSU2})
             widget->setEnabled(false);
-        CBoxPSU1->setChecked((fLink->PsuMonitoring() & 1) != 0);
-        CBoxPSU2->setChecked((fLink->PsuMonitoring() & 2) != 0);
+        CBoxPSU1->setChecked(PsuMonitored(fLink->Status(), 1));
+        CBoxPSU2->setChecked(PsuMonitored(fLink->Status(), 2));
         return;
     }
     BtnPSUmode->setText("Cancel");

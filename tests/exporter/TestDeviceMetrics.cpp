@@ -2,6 +2,7 @@
 // /metrics and the front page made from them.
 
 #include "DeviceMetrics.h"
+#include "ExampleStatus.h"
 #include "MetricsText.h"
 #include "StatusPage.h"
 
@@ -63,30 +64,9 @@ std::size_t SeriesCount(prometheus::Registry& registry) {
 }
 
 TDeviceStatus SimulatorLikeStatus() {
-    TDeviceStatus s;
-    s.DeviceName = "7710/12 SIM";
-    s.Output = INPUT_A;
-    s.AutoMode = true;
-    for (int i = 0; i < 2; ++i) {
-        s.VideoSync[i] = s.VideoMotion[i] = s.VideoLevel[i] = STATE_OK;
-        s.AudioLeft[i] = s.AudioRight[i] = STATE_OK;
-    }
-    s.SyncControl = true;
-    s.SyncTime = 19;
-    s.VideoLevelControl = true;
-    s.VideoLevelValue = 4;
-    s.VideoLevelTime = 20;
-    s.ThresholdControl = true;
-    s.ThresholdValue = 21;
-    s.ThresholdTime = 3;
-    s.AudioLevelValue = 5;
-    s.AudioLevelTime = 1;
-    s.RecoveryControl = true;
-    s.RecoveryTime = 120;
+    TDeviceStatus s = ExampleStatus("7710/12 SIM");
     s.PsuMonitoring = 2;
     s.Psu1State = STATE_ERROR;
-    s.Psu2State = STATE_OK;
-    s.TempValid = true;
     s.Temperature = 71;
     return s;
 }
@@ -128,30 +108,11 @@ TEST(StateValues, NoTemperatureWhileTheDeviceReportsNone) {
     EXPECT_FALSE(StateValues(s).TemperatureCelsius);
 }
 
-TEST(StateValues, OutputFailsOnlyOnASwitchedOnCheckOfTheInputOnTheOutput) {
+TEST(StateValues, OutputFailingIsTheStationsVerdictOnTheInputOnTheOutput) {
     TDeviceStatus s = SimulatorLikeStatus();
     EXPECT_FALSE(StateValues(s).OutputCheckFailing);
-    s.VideoSync[1] = STATE_ERROR; // input B, not on the output
-    EXPECT_FALSE(StateValues(s).OutputCheckFailing);
-    s.VideoMotion[0] = STATE_ERROR; // motion is switched off
-    EXPECT_FALSE(StateValues(s).OutputCheckFailing);
-    s.Output = INPUT_B;
+    s.VideoSync[s.Output - 1] = STATE_ERROR;
     EXPECT_TRUE(StateValues(s).OutputCheckFailing);
-    s.DeviceName = "7712 AUDIO"; // no video analysis: video results do not count
-    EXPECT_FALSE(StateValues(s).OutputCheckFailing);
-    s.AudioLeft[1] = STATE_ERROR; // audio counts while threshold is on
-    EXPECT_TRUE(StateValues(s).OutputCheckFailing);
-    s.ThresholdControl = false;
-    EXPECT_FALSE(StateValues(s).OutputCheckFailing);
-}
-
-TEST(StopCodeName, EveryStopCodeHasItsLabel) {
-    EXPECT_EQ(StopCodeName(STOP_BY_REQUEST), "by_request");
-    EXPECT_EQ(StopCodeName(STOP_CONNECT_FAILED), "connect_failed");
-    EXPECT_EQ(StopCodeName(STOP_WRITE_FAILED), "write_failed");
-    EXPECT_EQ(StopCodeName(STOP_READ_FAILED), "read_failed");
-    EXPECT_EQ(StopCodeName(STOP_TIMEOUT), "timeout");
-    EXPECT_EQ(StopCodeName(7), "other");
 }
 
 class DeviceMetricsTest : public testing::Test {

@@ -3,7 +3,7 @@
 
 #include "DeviceCheck.h"
 #include "DeviceReport.h"
-#include "Notification.h"
+#include "ExampleStatus.h"
 #include "SettingsFields.h"
 #include "UnitThread.h"
 
@@ -17,44 +17,10 @@ const TSettingsBlock EXAMPLE_BLOCK = {0x01, 0x13, 0x00, 0x00, 0x00, 0x00, 0x01,
                                       0x04, 0x14, 0x00, 0x01, 0x15, 0x03, 0x00,
                                       0x00, 0x05, 0x01, 0x00, 0x01, 0x78, 0x00};
 
-// A link object whose status record holds a known device state, delivered as the
-// worker would deliver a first pass.
-class KnownDevice {
-public:
-    explicit KnownDevice(const std::string& name = "7710/12") {
-        Link.FullRefresh = true;
-        TSwNotification identity(WM_SW_GROUP + GROUP_IDENTITY, 0);
-        std::copy(name.begin(), name.end(), identity.Payload.begin());
-        Link.HandleNotification(identity);
-        Deliver(GROUP_SETTINGS, EXAMPLE_BLOCK.data(), EXAMPLE_BLOCK.size());
-    }
-
-    void State(std::initializer_list<std::uint8_t> payload) {
-        Deliver(GROUP_STATE, payload.begin(), payload.size());
-    }
-    void Power(std::initializer_list<std::uint8_t> payload) {
-        Deliver(GROUP_POWER, payload.begin(), payload.size());
-    }
-    void Counters(std::initializer_list<std::uint8_t> payload) {
-        Deliver(GROUP_COUNTERS, payload.begin(), payload.size());
-    }
-    void Settings(const TSettingsBlock& block) {
-        Deliver(GROUP_SETTINGS, block.data(), block.size());
-    }
-
-    TSwObject Link;
-
-private:
-    void Deliver(int group, const std::uint8_t* bytes, std::size_t size) {
-        TSwNotification notification(WM_SW_GROUP + group, 0);
-        std::copy(bytes, bytes + size, notification.Payload.begin());
-        Link.HandleNotification(notification);
-    }
-};
-
-Lines Texts(const std::vector<TReportLine>& report) {
+Lines ReportTexts(const TDeviceStatus& s, const std::string& decimalPoint = ".") {
     Lines texts;
-    for (const TReportLine& line : report)
+    for (const TReportLine& line :
+         DeviceReport(s, "127.0.0.1", SettingsFromStatus(s), decimalPoint))
         texts.push_back(line.Text);
     return texts;
 }
@@ -77,10 +43,8 @@ TEST(SettingsFields, TheExampleSettingsMakeTheExampleBlockAndBack) {
     v.RecoveryControl = true;
     v.RecoveryTime = 120;
     EXPECT_EQ(BuildSettingsBlock(v), EXAMPLE_BLOCK);
-
-    KnownDevice device;
-    EXPECT_EQ(BuildSettingsBlock(SettingsFromStatus(device.Link.Status())), EXAMPLE_BLOCK)
-        << "a block built from what arrived carries the device's own values";
+    EXPECT_EQ(BuildSettingsBlock(SettingsFromStatus(ExampleStatus())), EXAMPLE_BLOCK)
+        << "a block built from a status record carries the device's own values";
 }
 
 TEST(SettingsFields, ConversionsRoundHalvesToEvenAndRespectTheFieldLimits) {
@@ -104,12 +68,16 @@ TEST(SettingsFields, ConversionsRoundHalvesToEvenAndRespectTheFieldLimits) {
 }
 
 TEST(DeviceReport, KnownStateReadsLineByLine) {
-    KnownDevice device;
-    device.State({0x02, 0, 0, 0x51, 0x61, 0, 0, 0x06, 0x05});
-    device.Power({0x02, 2, 2, 1, 70});
-    device.Counters({0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+    TDeviceStatus s = ExampleStatus();
+    s.VideoMotion[1] = STATE_ERROR;
+    s.AudioLeft[0] = STATE_ERROR;
+    s.PsuMonitoring = 2;
+    s.Psu1State = s.Psu2State = STATE_ERROR;
+    s.Temperature = 70;
+    s.MotionCount[1] = 3;
+    s.AudioLevelRightCount[1] = 1;
     const std::vector<TReportLine> report =
-        DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), ",");
+        DeviceReport(s, "127.0.0.1", SettingsFromStatus(s), ",");
 
     const Lines expected = {"",
                             "Device state",
@@ -150,26 +118,27 @@ TEST(DeviceReport, KnownStateReadsLineByLine) {
                             "[B] AUDIO DIF.LEVEL (R) count: 1",
                             "",
                             "Control started"};
-    EXPECT_EQ(Texts(report), expected);
+    Lines texts;
+    for (const TReportLine& line : report)
+        texts.push_back(line.Text);
+    EXPECT_EQ(texts, expected);
     EXPECT_EQ(report[1].Kind, TReportKind::Report);
     EXPECT_EQ(report.back().Kind, TReportKind::Add);
     EXPECT_EQ(report[2].Kind, TReportKind::More);
 }
 
 TEST(DeviceReport, SectionsFollowTheSwitchesAndCounters) {
-    KnownDevice device;
-    TSettingsBlock motionOnly = EXAMPLE_BLOCK;
-    motionOnly[0] = 0;  // SYNC off
-    motionOnly[3] = 1;  // MOTION on
-    motionOnly[10] = 0; // THRESHOLD off
-    motionOnly[14] = 1; // audio DIF.LEVEL on
-    motionOnly[11] = 0; // threshold raw 0
-    device.Settings(motionOnly);
-    device.State({0x01, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
-    device.Power({0x01, 1, 2, 0, 99});
-    device.Counters({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    const Lines texts =
-        Texts(DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), "."));
+    TDeviceStatus s = ExampleStatus();
+    s.SyncControl = false;
+    s.MotionControl = true;
+    s.ThresholdControl = false;
+    s.AudioLevelControl = true;
+    s.ThresholdValue = 0;
+    s.Output = INPUT_B;
+    s.PsuMonitoring = 1;
+    s.Psu2State = STATE_ERROR;
+    s.TempValid = false;
+    const Lines texts = ReportTexts(s);
     const auto has = [&texts](const std::string& line) {
         return std::find(texts.begin(), texts.end(), line) != texts.end();
     };
@@ -187,42 +156,40 @@ TEST(DeviceReport, SectionsFollowTheSwitchesAndCounters) {
 }
 
 TEST(DeviceCheck, VerdictDependsOnWhichInputIsOnTheOutput) {
-    KnownDevice device;
-    device.Power({0x03, 1, 1, 1, 40});
-    device.State({0x02, 0, 0, 0x55, 0x56, 0, 0, 0x05, 0x05}); // B sync ERROR, A on air
-    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Warning);
-    device.State({0x03, 0, 0, 0x55, 0x56, 0, 0, 0x05, 0x05}); // now B on air
-    const TCheckResult critical = EvaluateDevice(device.Link);
+    TDeviceStatus s = ExampleStatus();
+    s.VideoSync[1] = STATE_ERROR; // B sync ERROR, A on air
+    EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Warning);
+    s.Output = INPUT_B;
+    const TCheckResult critical = EvaluateDevice(s);
     EXPECT_EQ(critical.Status, TCheckStatus::Critical);
     EXPECT_EQ(critical.Summary, "CRITICAL - [B] VIDEO SYNC: ERROR (on the output)");
-    device.State({0x03, 0, 0, 0x55, 0x65, 0, 0, 0x05, 0x05}); // MOTION ERROR, switched off
-    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
-    device.Power({0x01, 1, 2, 1, 40}); // unit 2 in ERROR but not monitored
-    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
-    device.Power({0x03, 1, 2, 1, 40});
-    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Critical);
-    device.Power({0x03, 1, 1, 1, 70});
-    EXPECT_EQ(EvaluateDevice(device.Link).Summary, "CRITICAL - OVERHEAT 70C");
+    s.VideoSync[1] = STATE_OK;
+    s.VideoMotion[1] = STATE_ERROR; // switched off
+    EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Ok);
+    s.PsuMonitoring = 1;
+    s.Psu2State = STATE_ERROR; // not monitored
+    EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Ok);
+    s.PsuMonitoring = 3;
+    EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Critical);
+    s.Psu2State = STATE_OK;
+    s.Temperature = 70;
+    EXPECT_EQ(EvaluateDevice(s).Summary, "CRITICAL - OVERHEAT 70C");
 }
 
 TEST(DeviceReport, ControlCharactersOfTheNameCannotMakeALineOfTheirOwn) {
-    KnownDevice device("\r\nOVERHEAT 99C");
-    device.Counters({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    const Lines texts =
-        Texts(DeviceReport(device.Link, SettingsFromStatus(device.Link.Status()), "."));
+    const TDeviceStatus s = ExampleStatus("\r\nOVERHEAT 99C");
+    const Lines texts = ReportTexts(s);
     ASSERT_GE(texts.size(), 3U);
     EXPECT_EQ(texts[2], "Name: \\x0d\\x0aOVERHEAT 99C");
-    device.Power({0x03, 1, 1, 1, 40});
-    EXPECT_EQ(EvaluateDevice(device.Link).Summary.find('\n'), std::string::npos);
+    EXPECT_EQ(EvaluateDevice(s).Summary.find('\n'), std::string::npos);
 }
 
 TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
-    KnownDevice device("AUDIO SWITCH");
-    device.Power({0x03, 1, 1, 1, 40});
-    device.State({0x02, 0, 0, 0x56, 0x55, 0, 0, 0x05, 0x05});
-    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Ok);
-    device.State({0x02, 0, 0, 0x56, 0x55, 0, 0, 0x06, 0x05});
-    EXPECT_EQ(EvaluateDevice(device.Link).Status, TCheckStatus::Critical);
+    TDeviceStatus s = ExampleStatus("AUDIO SWITCH");
+    s.VideoSync[0] = STATE_ERROR;
+    EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Ok);
+    s.AudioLeft[0] = STATE_ERROR;
+    EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Critical);
 }
 
 TCheckLimits Limits(const char* warning, const char* critical) {
@@ -230,39 +197,41 @@ TCheckLimits Limits(const char* warning, const char* critical) {
 }
 
 TEST(DeviceCheck, TemperatureRangesAndManualModeGiveWarningOrCritical) {
-    KnownDevice device;
-    device.State({0x02, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
+    TDeviceStatus s = ExampleStatus();
     const TCheckLimits limits = Limits("40", "10:50");
     for (const auto& [celsius, summary] : {std::pair{40, "OK - 7710/12: [A] -> [OUT] AUTO, 40C"},
                                            {41, "WARNING - temperature 41C"},
                                            {50, "WARNING - temperature 50C"},
                                            {51, "CRITICAL - OVERHEAT 51C"},
                                            {9, "CRITICAL - temperature 9C"}}) {
-        device.Power({0x03, 1, 1, 1, static_cast<std::uint8_t>(celsius)});
-        EXPECT_EQ(EvaluateDevice(device.Link, limits).Summary, summary) << celsius;
+        s.Temperature = celsius;
+        EXPECT_EQ(EvaluateDevice(s, limits).Summary, summary) << celsius;
     }
-    device.Power({0x03, 1, 1, 0, 99});
-    EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, TCheckStatus::Ok) << "no reading";
+    s.TempValid = false;
+    s.Temperature = 99;
+    EXPECT_EQ(EvaluateDevice(s, limits).Status, TCheckStatus::Ok) << "no reading";
 
-    device.State({0x00, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05}); // A forced: MANUAL
-    EXPECT_EQ(EvaluateDevice(device.Link, limits).Status, TCheckStatus::Ok);
+    s.AutoMode = false;
+    EXPECT_EQ(EvaluateDevice(s, limits).Status, TCheckStatus::Ok);
     TCheckLimits manual = limits;
     manual.ManualWarning = true;
-    EXPECT_EQ(EvaluateDevice(device.Link, manual).Summary, "WARNING - [A] -> [OUT] MANUAL");
+    EXPECT_EQ(EvaluateDevice(s, manual).Summary, "WARNING - [A] -> [OUT] MANUAL");
 }
 
 TEST(DeviceCheck, PluginLineCarriesThePerformanceDataAfterABar) {
-    KnownDevice device;
-    device.State({0x03, 0, 0, 0x55, 0x55, 0, 0, 0x05, 0x05});
-    device.Power({0x02, 1, 2, 1, 45});
+    TDeviceStatus s = ExampleStatus();
+    s.Output = INPUT_B;
+    s.PsuMonitoring = 2;
+    s.Psu2State = STATE_ERROR;
+    s.Temperature = 45;
     const TCheckLimits limits = Limits("40", "50");
-    const std::string data = CheckPerformanceData(device.Link, limits, 165U);
+    const std::string data = CheckPerformanceData(s, limits, 165U);
     EXPECT_EQ(data, "temperature=45;40;50;0;255 psu1=1;;;0;3 psu2=2;;;0;3 output=2;;;1;2 "
                     "auto=1;;;0;1 cycles=165;;;0;");
-    EXPECT_EQ(PluginLine(EvaluateDevice(device.Link, limits), data),
+    EXPECT_EQ(PluginLine(EvaluateDevice(s, limits), data),
               "SWITCH CRITICAL - POWER SUPPLY 2: ERROR, temperature 45C|" + data);
-    device.Power({0x02, 1, 2, 0, 45});
-    EXPECT_EQ(CheckPerformanceData(device.Link, limits, std::nullopt),
+    s.TempValid = false;
+    EXPECT_EQ(CheckPerformanceData(s, limits, std::nullopt),
               "temperature=U;40;50;0;255 psu1=1;;;0;3 psu2=2;;;0;3 output=2;;;1;2 "
               "auto=1;;;0;1 cycles=U;;;0;");
     EXPECT_EQ(PluginLine(Unreachable("timeout after 10 s"), ""),

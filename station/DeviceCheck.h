@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-class TSwObject;
 struct TDeviceStatus;
 
 enum class TCheckStatus { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
@@ -20,13 +19,6 @@ struct TCheckResult {
     // One line: the status word, then what led to it.
     std::string Summary;
 };
-
-// True for a device that analyses video as well as audio, by its model in the name.
-bool AnalysesVideo(const std::string& deviceName);
-
-// True when the settings switch on the check that produces this result. An audio
-// channel's result counts as switched on when its THRESHOLD or DIF.LEVEL check is.
-bool CheckSwitchedOn(const TDeviceStatus& status, TCheck check);
 
 // What the check judges beyond the device's own findings: the temperature (degrees
 // Celsius) against a warning and a critical range, and whether MANUAL mode is a warning.
@@ -42,7 +34,7 @@ struct TCheckLimits {
 // ERROR, or the critical range alerts on the temperature; WARNING: such a check reports
 // ERROR only on the input not on the output, the warning range alerts on the temperature,
 // or the device is in MANUAL mode where that is a warning; OK otherwise.
-TCheckResult EvaluateDevice(const TSwObject& link, const TCheckLimits& limits = {});
+TCheckResult EvaluateDevice(const TDeviceStatus& status, const TCheckLimits& limits = {});
 
 // The verdict when the device could not be read: CRITICAL with the reason.
 TCheckResult Unreachable(const std::string& reason);
@@ -50,7 +42,7 @@ TCheckResult Unreachable(const std::string& reason);
 // The performance data of the device's state: temperature with its ranges, each power
 // supply's state code, the input on the output (1 or 2), automatic mode (0 or 1) and the
 // link's poll cycles per second ("U" while not measured).
-std::string CheckPerformanceData(const TSwObject& link, const TCheckLimits& limits,
+std::string CheckPerformanceData(const TDeviceStatus& status, const TCheckLimits& limits,
                                  std::optional<std::uint32_t> cyclesPerSecond);
 
 // The first line of a monitoring plugin's output: "SWITCH " + summary, then the

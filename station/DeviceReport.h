@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-class TSwObject;
+struct TDeviceStatus;
 
 enum class TReportKind {
     More,   // an untimed continuation line
@@ -21,7 +21,9 @@ struct TReportLine {
     std::string Text;
 };
 
-// The report's lines, oldest first, in UTF-8. fields are the settings as the settings page holds
-// them; decimalPoint is the operator's decimal separator.
-std::vector<TReportLine> DeviceReport(const TSwObject& link, const TSettingsValues& fields,
+// The report's lines, oldest first, in UTF-8, for the device at address. fields are the
+// settings as the settings page holds them; decimalPoint is the operator's decimal
+// separator.
+std::vector<TReportLine> DeviceReport(const TDeviceStatus& status, const std::string& address,
+                                      const TSettingsValues& fields,
                                       const std::string& decimalPoint);

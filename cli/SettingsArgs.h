@@ -14,7 +14,3 @@ std::string ApplySettingArgs(const std::vector<std::string>& args, TSettingsValu
 
 // One line per name the command line takes, for the help text.
 std::string SettingArgsHelp();
-
-// The settings that differ between before and after, by the names above, with both
-// values in the field's unit: "sync-time 1.9->2.5 s, level on->off"; "" when none does.
-std::string SettingChangesText(const TSettingsValues& before, const TSettingsValues& after);

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <string>
+
 // The device's analysis settings as the operator sees them, in seconds and decibels,
 // and their conversion from and to the device's raw values. No widgets here: the
 // settings page, the device report and the command-line tools share these rules.
 
-#include "DeviceProtocol.h"
+#include "UnitThread.h"
 
-struct TDeviceStatus;
+#include <array>
 
 // Range, steps, decimals and empty value of one numeric settings field.
 struct TSpinEditSpec {
@@ -73,6 +75,38 @@ struct TSettingsValues {
     double RecoveryTime = 0;
 };
 
+// The settings table: for each switch and each numeric field where the status record,
+// the settings page's values and the link's events keep it, and the names it goes by.
+struct TSwitchKind {
+    TSettingSwitch Which;
+    bool TDeviceStatus::*Status;
+    bool TSettingsValues::*Value;
+    TSwObject::TNotifySlot TSwObject::*Event;
+    // On the command line ("audio-level"), in the metrics ("audio_level"), as the
+    // monitor's event ("AudioLevelControl") and in the journal ("AUDIO DIF.LEVEL").
+    const char* Name;
+    const char* MetricName;
+    const char* EventName;
+    const char* JournalName;
+};
+
+struct TFieldKind {
+    TSettingField Field;
+    int TDeviceStatus::*Raw;
+    double TSettingsValues::*Value;
+    TSwObject::TNotifySlot TSwObject::*Event;
+    // On the command line ("audio-level-time"), the check it belongs to in the metrics
+    // ("audio_level"), and as the monitor's event ("AudioLevelTime").
+    const char* Name;
+    const char* MetricName;
+    const char* EventName;
+    // "s" or "dB".
+    const char* Unit;
+};
+
+extern const std::array<TSwitchKind, 6> SWITCHES;
+extern const std::array<TFieldKind, 9> FIELDS;
+
 // The settings of a status record, converted and limited as the fields take them.
 TSettingsValues SettingsFromStatus(const TDeviceStatus& status);
 
@@ -81,3 +115,7 @@ TSettingsBlock BuildSettingsBlock(const TSettingsValues& values);
 // The settings a block (or the settings group, which has the block's layout) holds,
 // converted and limited as the fields take them.
 TSettingsValues SettingsFromBlock(const TSettingsBlock& block);
+
+// The settings that differ between before and after, by their command-line names, with both
+// values in the field's unit: "sync-time 1.9->2.5 s, level on->off"; "" when none does.
+std::string SettingChangesText(const TSettingsValues& before, const TSettingsValues& after);

@@ -1,10 +1,9 @@
 #include "SettingsFields.h"
 
-#include "UnitThread.h"
-
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -100,69 +99,63 @@ double LimitToField(TSettingField field, double value) {
     return std::clamp(value, range.Min, range.Max);
 }
 
-int RawSetting(const TDeviceStatus& s, TSettingField field) {
-    switch (field) {
-    case TSettingField::SyncTime:
-        return s.SyncTime;
-    case TSettingField::MotionTime:
-        return s.MotionTime;
-    case TSettingField::LevelValue:
-        return s.VideoLevelValue;
-    case TSettingField::LevelTime:
-        return s.VideoLevelTime;
-    case TSettingField::ThresholdValue:
-        return s.ThresholdValue;
-    case TSettingField::ThresholdTime:
-        return s.ThresholdTime;
-    case TSettingField::AudioLevelValue:
-        return s.AudioLevelValue;
-    case TSettingField::AudioLevelTime:
-        return s.AudioLevelTime;
-    case TSettingField::RecoveryTime:
-        return s.RecoveryTime;
-    }
-    return 0;
+const std::array<TSwitchKind, 6> SWITCHES = {{
+    {TSettingSwitch::Sync, &TDeviceStatus::SyncControl, &TSettingsValues::SyncControl,
+     &TSwObject::OnSyncControl, "sync", "sync", "SyncControl", "VIDEO SYNC"},
+    {TSettingSwitch::Motion, &TDeviceStatus::MotionControl, &TSettingsValues::MotionControl,
+     &TSwObject::OnMotionControl, "motion", "motion", "MotionControl", "VIDEO MOTION"},
+    {TSettingSwitch::VideoLevel, &TDeviceStatus::VideoLevelControl, &TSettingsValues::LevelControl,
+     &TSwObject::OnVideoLevelControl, "level", "level", "VideoLevelControl",
+     "VIDEO DIF.LEVEL +THR"},
+    {TSettingSwitch::Threshold, &TDeviceStatus::ThresholdControl,
+     &TSettingsValues::ThresholdControl, &TSwObject::OnThresholdControl, "threshold", "threshold",
+     "ThresholdControl", "AUDIO THRESHOLD"},
+    {TSettingSwitch::AudioLevel, &TDeviceStatus::AudioLevelControl,
+     &TSettingsValues::AudioLevelControl, &TSwObject::OnAudioLevelControl, "audio-level",
+     "audio_level", "AudioLevelControl", "AUDIO DIF.LEVEL"},
+    {TSettingSwitch::Recovery, &TDeviceStatus::RecoveryControl, &TSettingsValues::RecoveryControl,
+     &TSwObject::OnRecoveryControl, "recovery", "recovery", "RecoveryControl", "RECOVERY"},
+}};
+
+const std::array<TFieldKind, 9> FIELDS = {{
+    {TSettingField::SyncTime, &TDeviceStatus::SyncTime, &TSettingsValues::SyncTime,
+     &TSwObject::OnSyncTime, "sync-time", "sync", "SyncTime", "s"},
+    {TSettingField::MotionTime, &TDeviceStatus::MotionTime, &TSettingsValues::MotionTime,
+     &TSwObject::OnMotionTime, "motion-time", "motion", "MotionTime", "s"},
+    {TSettingField::LevelValue, &TDeviceStatus::VideoLevelValue, &TSettingsValues::LevelValue,
+     &TSwObject::OnVideoLevelValue, "level-value", "level", "VideoLevelValue", "dB"},
+    {TSettingField::LevelTime, &TDeviceStatus::VideoLevelTime, &TSettingsValues::LevelTime,
+     &TSwObject::OnVideoLevelTime, "level-time", "level", "VideoLevelTime", "s"},
+    {TSettingField::ThresholdValue, &TDeviceStatus::ThresholdValue,
+     &TSettingsValues::ThresholdValue, &TSwObject::OnThresholdValue, "threshold-value", "threshold",
+     "ThresholdValue", "dB"},
+    {TSettingField::ThresholdTime, &TDeviceStatus::ThresholdTime, &TSettingsValues::ThresholdTime,
+     &TSwObject::OnThresholdTime, "threshold-time", "threshold", "ThresholdTime", "s"},
+    {TSettingField::AudioLevelValue, &TDeviceStatus::AudioLevelValue,
+     &TSettingsValues::AudioLevelValue, &TSwObject::OnAudioLevelValue, "audio-level-value",
+     "audio_level", "AudioLevelValue", "dB"},
+    {TSettingField::AudioLevelTime, &TDeviceStatus::AudioLevelTime,
+     &TSettingsValues::AudioLevelTime, &TSwObject::OnAudioLevelTime, "audio-level-time",
+     "audio_level", "AudioLevelTime", "s"},
+    {TSettingField::RecoveryTime, &TDeviceStatus::RecoveryTime, &TSettingsValues::RecoveryTime,
+     &TSwObject::OnRecoveryTime, "recovery-time", "recovery", "RecoveryTime", "s"},
+}};
+
+int RawSetting(const TDeviceStatus& status, TSettingField field) {
+    return status.*FIELDS[static_cast<std::size_t>(field)].Raw;
 }
 
-bool SwitchSetting(const TDeviceStatus& s, TSettingSwitch which) {
-    switch (which) {
-    case TSettingSwitch::Sync:
-        return s.SyncControl;
-    case TSettingSwitch::Motion:
-        return s.MotionControl;
-    case TSettingSwitch::VideoLevel:
-        return s.VideoLevelControl;
-    case TSettingSwitch::Threshold:
-        return s.ThresholdControl;
-    case TSettingSwitch::AudioLevel:
-        return s.AudioLevelControl;
-    case TSettingSwitch::Recovery:
-        return s.RecoveryControl;
-    }
-    return false;
+bool SwitchSetting(const TDeviceStatus& status, TSettingSwitch which) {
+    return status.*SWITCHES[static_cast<std::size_t>(which)].Status;
 }
 
-TSettingsValues SettingsFromStatus(const TDeviceStatus& s) {
-    using F = TSettingField;
-    using W = TSettingSwitch;
-    const auto field = [&s](F f) { return FieldFromRaw(f, RawSetting(s, f)); };
-    TSettingsValues v;
-    v.SyncControl = SwitchSetting(s, W::Sync);
-    v.SyncTime = field(F::SyncTime);
-    v.MotionControl = SwitchSetting(s, W::Motion);
-    v.MotionTime = field(F::MotionTime);
-    v.LevelControl = SwitchSetting(s, W::VideoLevel);
-    v.LevelValue = field(F::LevelValue);
-    v.LevelTime = field(F::LevelTime);
-    v.ThresholdControl = SwitchSetting(s, W::Threshold);
-    v.ThresholdValue = field(F::ThresholdValue);
-    v.ThresholdTime = field(F::ThresholdTime);
-    v.AudioLevelControl = SwitchSetting(s, W::AudioLevel);
-    v.AudioLevelValue = field(F::AudioLevelValue);
-    v.AudioLevelTime = field(F::AudioLevelTime);
-    v.RecoveryControl = SwitchSetting(s, W::Recovery);
-    v.RecoveryTime = field(F::RecoveryTime);
-    return v;
+TSettingsValues SettingsFromStatus(const TDeviceStatus& status) {
+    TSettingsValues values;
+    for (const TSwitchKind& kind : SWITCHES)
+        values.*kind.Value = status.*kind.Status;
+    for (const TFieldKind& kind : FIELDS)
+        values.*kind.Value = FieldFromRaw(kind.Field, status.*kind.Raw);
+    return values;
 }
 
 TSettingsBlock BuildSettingsBlock(const TSettingsValues& v) {
@@ -205,4 +198,24 @@ TSettingsValues SettingsFromBlock(const TSettingsBlock& block) {
     v.RecoveryControl = FlagAt(block, 18);
     v.RecoveryTime = WordAt(block, F::RecoveryTime, 19);
     return v;
+}
+
+std::string SettingChangesText(const TSettingsValues& before, const TSettingsValues& after) {
+    std::string text;
+    const auto add = [&text](const std::string& change) {
+        text += (text.empty() ? "" : ", ") + change;
+    };
+    for (const TSwitchKind& arg : SWITCHES) {
+        if (before.*arg.Value != after.*arg.Value)
+            add(std::string(arg.Name) + " " + (before.*arg.Value ? "on->off" : "off->on"));
+    }
+    for (const TFieldKind& arg : FIELDS) {
+        const int decimals = FieldSpec(arg.Field).Decimals;
+        char change[96];
+        std::snprintf(change, sizeof change, "%s %.*f->%.*f %s", arg.Name, decimals,
+                      before.*arg.Value, decimals, after.*arg.Value, arg.Unit);
+        if (before.*arg.Value != after.*arg.Value)
+            add(change);
+    }
+    return text;
 }

@@ -58,6 +58,22 @@ bool StopIsFailure(int code) {
     return code != STOP_BY_REQUEST;
 }
 
+const std::array<TStopKind, 5> STOP_KINDS = {{
+    {STOP_BY_REQUEST, "by_request"},
+    {STOP_CONNECT_FAILED, "connect_failed"},
+    {STOP_WRITE_FAILED, "write_failed"},
+    {STOP_READ_FAILED, "read_failed"},
+    {STOP_TIMEOUT, "timeout"},
+}};
+
+std::string StopCodeName(int code) {
+    for (const TStopKind& kind : STOP_KINDS) {
+        if (kind.Code == code)
+            return kind.Name;
+    }
+    return "other";
+}
+
 std::string StateWord(int state) {
     static const char* const words[] = {"OFF", "OK", "ERROR", "NA"};
     return words[state & 3];
@@ -116,10 +132,8 @@ std::string ModeLine(bool autoMode) {
 }
 
 std::string CheckLine(int input, TCheck check, int state) {
-    static const char* const texts[] = {
-        " VIDEO SYNC: ", " VIDEO MOTION: ", " VIDEO DIF.LEVEL: ", " AUDIO DIF.LEVEL +THR (L): ",
-        " AUDIO DIF.LEVEL +THR (R): "};
-    return InputWord(input) + texts[static_cast<int>(check)] + StateWord(state);
+    return InputWord(input) + " " + CHECKS[static_cast<std::size_t>(check)].JournalName + ": " +
+           StateWord(state);
 }
 
 std::string PsuControlLine(int unit, bool monitored) {
@@ -135,11 +149,12 @@ std::string OverheatLine(int temperature) {
 }
 
 std::string SettingSwitchLine(TSettingSwitch which, bool on) {
-    static const char* const names[] = {"VIDEO SYNC",           "VIDEO MOTION",
-                                        "VIDEO DIF.LEVEL +THR", "AUDIO THRESHOLD",
-                                        "AUDIO DIF.LEVEL",      "RECOVERY"};
-    return std::string("[SETTINGS] ") + names[static_cast<int>(which)] +
+    return std::string("[SETTINGS] ") + SWITCHES[static_cast<std::size_t>(which)].JournalName +
            " CONTROL: " + SwitchWord(on);
+}
+
+bool IsOverheat(int temperature) {
+    return temperature >= OVERHEAT_LIMIT;
 }
 
 bool StateIsWorthALine(int state) {

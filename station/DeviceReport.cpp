@@ -1,42 +1,27 @@
 #include "DeviceReport.h"
 
+#include "Checks.h"
 #include "StationText.h"
-#include "UnitThread.h"
 
 #include <cstdio>
 
 namespace {
 
-using TCounter = int (TSwObject::*)(int) const;
-
-struct TCounterKind {
-    TCounter Count;
-    const char* Label; // group word and counter label
-};
-
-const TCounterKind COUNTERS[] = {
-    {&TSwObject::SyncCount, " VIDEO SYNC count: "},
-    {&TSwObject::MotionCount, " VIDEO MOTION count: "},
-    {&TSwObject::VideoLevelCount, " VIDEO DIF.LEVEL count: "},
-    {&TSwObject::ThresholdLeftCount, " AUDIO THRESHOLD (L) count: "},
-    {&TSwObject::ThresholdRightCount, " AUDIO THRESHOLD (R) count: "},
-    {&TSwObject::AudioLevelLeftCount, " AUDIO DIF.LEVEL (L) count: "},
-    {&TSwObject::AudioLevelRightCount, " AUDIO DIF.LEVEL (R) count: "},
-};
-
 class TReportWriter {
 public:
-    TReportWriter(const TSwObject& link, const TSettingsValues& fields, std::string decimalPoint)
-        : fLink(link), fFields(fields), fDecimalPoint(std::move(decimalPoint)) {}
+    TReportWriter(const TDeviceStatus& status, const std::string& address,
+                  const TSettingsValues& fields, std::string decimalPoint)
+        : fStatus(status), fAddress(address), fFields(fields),
+          fDecimalPoint(std::move(decimalPoint)) {}
 
     std::vector<TReportLine> Write() {
         More("");
         fLines.push_back({TReportKind::Report, "Device state"});
-        More("Name: " + PrintableDeviceText(fLink.DeviceName()));
-        More("Address: " + fLink.Address());
+        More("Name: " + PrintableDeviceText(fStatus.DeviceName));
+        More("Address: " + fAddress);
         Power();
-        More(OutputWord(fLink.Output()));
-        More(ModeLine(fLink.AutoMode()));
+        More(OutputWord(fStatus.Output));
+        More(ModeLine(fStatus.AutoMode));
         Video();
         Audio();
         More("RECOVERY CONTROL: " + SwitchWord(fFields.RecoveryControl));
@@ -63,41 +48,40 @@ private:
     static std::string Whole(double value) { return std::to_string(RoundHalfEven(value)); }
 
     void Power() {
-        const int mask = fLink.PsuMonitoring();
-        More(PsuControlLine(1, (mask & 1) != 0));
-        More(PsuControlLine(2, (mask & 2) != 0));
-        if ((mask & 1) != 0)
-            More(PsuStateLine(1, fLink.Psu1State()));
-        if ((mask & 2) != 0)
-            More(PsuStateLine(2, fLink.Psu2State()));
+        More(PsuControlLine(1, PsuMonitored(fStatus, 1)));
+        More(PsuControlLine(2, PsuMonitored(fStatus, 2)));
+        for (int unit = 1; unit <= 2; ++unit) {
+            if (PsuMonitored(fStatus, unit))
+                More(PsuStateLine(unit, PsuState(fStatus, unit)));
+        }
         std::string temperature = "N/A";
-        if (fLink.TempValid()) {
-            temperature = std::to_string(fLink.Temperature()) + "C";
-            if (fLink.Temperature() >= OVERHEAT_LIMIT)
+        if (fStatus.TempValid) {
+            temperature = std::to_string(fStatus.Temperature) + "C";
+            if (IsOverheat(fStatus.Temperature))
                 temperature += " OVERHEAT";
         }
         More("TEMPERATURE CONTROL: " + temperature);
     }
 
-    void PerInput(TCheck check, int (TSwObject::*state)(int) const) {
+    void PerInput(TCheck check) {
         for (int input = INPUT_A; input <= INPUT_B; ++input)
-            More(CheckLine(input, check, (fLink.*state)(input)));
+            More(CheckLine(input, check, CheckState(fStatus, input, check)));
     }
 
     void Video() {
         More("VIDEO SYNC CONTROL: " + SwitchWord(fFields.SyncControl));
         More("VIDEO SYNC Time: " + Tenths(fFields.SyncTime) + " s");
         if (fFields.SyncControl)
-            PerInput(TCheck::Sync, &TSwObject::VideoSync);
+            PerInput(TCheck::Sync);
         More("VIDEO MOTION CONTROL: " + SwitchWord(fFields.MotionControl));
         More("VIDEO MOTION Time: " + Tenths(fFields.MotionTime) + " s");
         if (fFields.MotionControl)
-            PerInput(TCheck::Motion, &TSwObject::VideoMotion);
+            PerInput(TCheck::Motion);
         More("VIDEO DIF.LEVEL CONTROL: " + SwitchWord(fFields.LevelControl));
         More("VIDEO DIF.LEVEL Value: " + Tenths(fFields.LevelValue) + " dB");
         More("VIDEO DIF.LEVEL Time: " + Tenths(fFields.LevelTime) + " s");
         if (fFields.LevelControl)
-            PerInput(TCheck::VideoLevel, &TSwObject::VideoLevel);
+            PerInput(TCheck::VideoLevel);
     }
 
     void Audio() {
@@ -110,29 +94,33 @@ private:
         if (!fFields.ThresholdControl && !fFields.AudioLevelControl)
             return;
         for (int input = INPUT_A; input <= INPUT_B; ++input) {
-            More(CheckLine(input, TCheck::AudioLeft, fLink.AudioLeft(input)));
-            More(CheckLine(input, TCheck::AudioRight, fLink.AudioRight(input)));
+            More(
+                CheckLine(input, TCheck::AudioLeft, CheckState(fStatus, input, TCheck::AudioLeft)));
+            More(CheckLine(input, TCheck::AudioRight,
+                           CheckState(fStatus, input, TCheck::AudioRight)));
         }
     }
 
     void Counters() {
         int sum = 0;
         for (const TCounterKind& kind : COUNTERS)
-            sum += (fLink.*kind.Count)(INPUT_A) + (fLink.*kind.Count)(INPUT_B);
+            sum += (fStatus.*kind.Counts)[0] + (fStatus.*kind.Counts)[1];
         if (sum == 0)
             return;
         More("Error control counters:");
         for (int input = INPUT_A; input <= INPUT_B; ++input) {
             for (const TCounterKind& kind : COUNTERS) {
-                const int count = (fLink.*kind.Count)(input);
+                const int count = OfInput(fStatus.*kind.Counts, input);
                 if (count > 0)
-                    More(InputWord(input) + kind.Label + std::to_string(count));
+                    More(InputWord(input) + " " + kind.ReportName +
+                         " count: " + std::to_string(count));
             }
         }
         More("");
     }
 
-    const TSwObject& fLink;
+    const TDeviceStatus& fStatus;
+    const std::string& fAddress;
     const TSettingsValues& fFields;
     std::string fDecimalPoint;
     std::vector<TReportLine> fLines;
@@ -140,7 +128,8 @@ private:
 
 } // namespace
 
-std::vector<TReportLine> DeviceReport(const TSwObject& link, const TSettingsValues& fields,
+std::vector<TReportLine> DeviceReport(const TDeviceStatus& status, const std::string& address,
+                                      const TSettingsValues& fields,
                                       const std::string& decimalPoint) {
-    return TReportWriter(link, fields, decimalPoint).Write();
+    return TReportWriter(status, address, fields, decimalPoint).Write();
 }

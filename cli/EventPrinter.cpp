@@ -1,5 +1,6 @@
 #include "EventPrinter.h"
 
+#include "Checks.h"
 #include "SettingsFields.h"
 #include "StationText.h"
 
@@ -18,7 +19,6 @@ struct TValue {
 };
 
 using TGetter = TValue (*)(const TSwObject&);
-using TInputGetter = int (TSwObject::*)(int) const;
 
 TValue Number(int value) {
     return {std::to_string(value), {{"value", value}}};
@@ -32,36 +32,16 @@ TValue State(int code) {
     return {StateWord(code), {{"value", QString::fromStdString(StateWord(code))}, {"raw", code}}};
 }
 
-TValue Setting(const TSwObject& link, TSettingField field, const char* unit) {
-    const int raw = RawSetting(link.Status(), field);
-    return {std::to_string(raw), {{"value", RawToField(field, raw)}, {"raw", raw}, {"unit", unit}}};
+TValue Setting(const TDeviceStatus& status, const TFieldKind& field) {
+    const int raw = status.*field.Raw;
+    return {std::to_string(raw),
+            {{"value", RawToField(field.Field, raw)}, {"raw", raw}, {"unit", field.Unit}}};
 }
 
 struct TPlainEvent {
     TSwObject::TNotifySlot TSwObject::*Slot;
     const char* Name;
     TGetter Value;
-};
-
-struct TInputEvent {
-    TSwObject::TInputSlot TSwObject::*Slot;
-    const char* Name;
-    TInputGetter Value;
-};
-
-struct TCounter {
-    const char* Name;
-    TInputGetter Count;
-};
-
-const TCounter COUNTERS[] = {
-    {"SyncCount", &TSwObject::SyncCount},
-    {"MotionCount", &TSwObject::MotionCount},
-    {"VideoLevelCount", &TSwObject::VideoLevelCount},
-    {"ThresholdLeftCount", &TSwObject::ThresholdLeftCount},
-    {"ThresholdRightCount", &TSwObject::ThresholdRightCount},
-    {"AudioLevelLeftCount", &TSwObject::AudioLevelLeftCount},
-    {"AudioLevelRightCount", &TSwObject::AudioLevelRightCount},
 };
 
 QJsonObject ByInput(int a, int b) {
@@ -71,11 +51,11 @@ QJsonObject ByInput(int a, int b) {
 TValue Counters(const TSwObject& link) {
     TValue value;
     QJsonObject counts;
-    for (const TCounter& counter : COUNTERS) {
-        const int a = (link.*counter.Count)(INPUT_A);
-        const int b = (link.*counter.Count)(INPUT_B);
+    for (const TCounterKind& counter : COUNTERS) {
+        const int a = OfInput(link.Status().*counter.Counts, INPUT_A);
+        const int b = OfInput(link.Status().*counter.Counts, INPUT_B);
         value.Text += std::to_string(a) + '/' + std::to_string(b) + ' ';
-        counts.insert(counter.Name, ByInput(a, b));
+        counts.insert(counter.EventName, ByInput(a, b));
     }
     value.Text.pop_back();
     value.Json = {{"value", counts}};
@@ -103,7 +83,6 @@ TValue Temperature(const TSwObject& link) {
     return value;
 }
 
-using F = TSettingField;
 using L = const TSwObject&;
 
 const TPlainEvent PLAIN_EVENTS[] = {
@@ -115,42 +94,7 @@ const TPlainEvent PLAIN_EVENTS[] = {
     {&TSwObject::OnPsu2State, "Psu2State", [](L l) { return State(l.Psu2State()); }},
     {&TSwObject::OnTempValid, "TempValid", [](L l) { return Flag(l.TempValid()); }},
     {&TSwObject::OnTemperature, "Temperature", Temperature},
-    {&TSwObject::OnSyncControl, "SyncControl", [](L l) { return Flag(l.Status().SyncControl); }},
-    {&TSwObject::OnSyncTime, "SyncTime", [](L l) { return Setting(l, F::SyncTime, "s"); }},
-    {&TSwObject::OnMotionControl, "MotionControl",
-     [](L l) { return Flag(l.Status().MotionControl); }},
-    {&TSwObject::OnMotionTime, "MotionTime", [](L l) { return Setting(l, F::MotionTime, "s"); }},
-    {&TSwObject::OnVideoLevelControl, "VideoLevelControl",
-     [](L l) { return Flag(l.Status().VideoLevelControl); }},
-    {&TSwObject::OnVideoLevelValue, "VideoLevelValue",
-     [](L l) { return Setting(l, F::LevelValue, "dB"); }},
-    {&TSwObject::OnVideoLevelTime, "VideoLevelTime",
-     [](L l) { return Setting(l, F::LevelTime, "s"); }},
-    {&TSwObject::OnThresholdControl, "ThresholdControl",
-     [](L l) { return Flag(l.Status().ThresholdControl); }},
-    {&TSwObject::OnThresholdValue, "ThresholdValue",
-     [](L l) { return Setting(l, F::ThresholdValue, "dB"); }},
-    {&TSwObject::OnThresholdTime, "ThresholdTime",
-     [](L l) { return Setting(l, F::ThresholdTime, "s"); }},
-    {&TSwObject::OnAudioLevelControl, "AudioLevelControl",
-     [](L l) { return Flag(l.Status().AudioLevelControl); }},
-    {&TSwObject::OnAudioLevelValue, "AudioLevelValue",
-     [](L l) { return Setting(l, F::AudioLevelValue, "dB"); }},
-    {&TSwObject::OnAudioLevelTime, "AudioLevelTime",
-     [](L l) { return Setting(l, F::AudioLevelTime, "s"); }},
-    {&TSwObject::OnRecoveryControl, "RecoveryControl",
-     [](L l) { return Flag(l.Status().RecoveryControl); }},
-    {&TSwObject::OnRecoveryTime, "RecoveryTime",
-     [](L l) { return Setting(l, F::RecoveryTime, "s"); }},
     {&TSwObject::OnCounters, "Counters", Counters},
-};
-
-const TInputEvent INPUT_EVENTS[] = {
-    {&TSwObject::OnVideoSync, "VideoSync", &TSwObject::VideoSync},
-    {&TSwObject::OnVideoMotion, "VideoMotion", &TSwObject::VideoMotion},
-    {&TSwObject::OnVideoLevel, "VideoLevel", &TSwObject::VideoLevel},
-    {&TSwObject::OnAudioLeft, "AudioLeft", &TSwObject::AudioLeft},
-    {&TSwObject::OnAudioRight, "AudioRight", &TSwObject::AudioRight},
 };
 
 // The name of a link statistics kind, e.g. "RATE".
@@ -216,12 +160,16 @@ QJsonObject DeviceStateJson(const TSwObject& link) {
     QJsonObject state;
     for (const TPlainEvent& event : PLAIN_EVENTS)
         state.insert(event.Name, event.Value(link).Json);
-    for (const TInputEvent& event : INPUT_EVENTS) {
+    for (const TSwitchKind& kind : SWITCHES)
+        state.insert(kind.EventName, Flag(link.Status().*kind.Status).Json);
+    for (const TFieldKind& kind : FIELDS)
+        state.insert(kind.EventName, Setting(link.Status(), kind).Json);
+    for (const TCheckKind& check : CHECKS) {
         QJsonObject inputs;
         for (int input = INPUT_A; input <= INPUT_B; ++input)
             inputs.insert(QString::fromStdString(InputLetter(input)),
-                          State((link.*event.Value)(input)).Json);
-        state.insert(event.Name, inputs);
+                          State(CheckState(link.Status(), input, check.Check)).Json);
+        state.insert(check.EventName, inputs);
     }
     state.insert("Address", QString::fromStdString(link.Address()));
     return state;
@@ -244,9 +192,20 @@ void WireEventPrinter(TSwObject& link, TLineSink sink, TOutputForm form) {
             printer->Event(event.Name, "", event.Value(*sender));
         });
     }
-    for (const TInputEvent& event : INPUT_EVENTS) {
-        (link.*event.Slot).Listen([printer, event](TSwObject* sender, int input) {
-            printer->Event(event.Name, InputLetter(input), State((sender->*event.Value)(input)));
+    for (const TSwitchKind& kind : SWITCHES) {
+        (link.*kind.Event).Listen([printer, &kind](TSwObject* sender) {
+            printer->Event(kind.EventName, "", Flag(sender->Status().*kind.Status));
+        });
+    }
+    for (const TFieldKind& kind : FIELDS) {
+        (link.*kind.Event).Listen([printer, &kind](TSwObject* sender) {
+            printer->Event(kind.EventName, "", Setting(sender->Status(), kind));
+        });
+    }
+    for (const TCheckKind& check : CHECKS) {
+        (link.*check.Event).Listen([printer, &check](TSwObject* sender, int input) {
+            printer->Event(check.EventName, InputLetter(input),
+                           State(CheckState(sender->Status(), input, check.Check)));
         });
     }
 }

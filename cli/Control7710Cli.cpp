@@ -135,7 +135,7 @@ void PrintReport(const TSwObject& link, TOutputForm form, TLineOutput& out) {
         return;
     }
     const TSettingsValues fields = SettingsFromStatus(link.Status());
-    for (const TReportLine& line : DeviceReport(link, fields, ".")) {
+    for (const TReportLine& line : DeviceReport(link.Status(), link.Address(), fields, ".")) {
         if (line.Kind == TReportKind::More)
             out.Put(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
         else
@@ -170,6 +170,7 @@ std::string StopLine(int code, int lastError) {
 std::string StopJson(int code, int lastError) {
     return JsonLine({{"event", "Stop"},
                      {"code", code},
+                     {"name", QString::fromStdString(StopCodeName(code))},
                      {"text", QString::fromStdString(StopReason(code, lastError))}},
                     QDateTime::currentDateTime());
 }
@@ -324,8 +325,9 @@ int RunCheck(TCliOptions options, TLineOutput& out) {
     std::optional<std::uint32_t> rate;
     std::string failure = "no reply";
     const auto conclude = [&] {
-        deadline.Settle(out, PluginLine(*result, CheckPerformanceData(link, options.Limits, rate)),
-                        result->Status);
+        deadline.Settle(
+            out, PluginLine(*result, CheckPerformanceData(link.Status(), options.Limits, rate)),
+            result->Status);
         session.Finish(0);
     };
     QTimer::singleShot(std::max(0, options.TimeoutSeconds * 1000 - CHECK_MARGIN_MS), [&] {
@@ -336,7 +338,8 @@ int RunCheck(TCliOptions options, TLineOutput& out) {
         if (StopIsFailure(code))
             failure = StopReason(code, sender->LastError());
     });
-    link.OnCounters.Listen([&](TSwObject*) { result = EvaluateDevice(link, options.Limits); });
+    link.OnCounters.Listen(
+        [&](TSwObject*) { result = EvaluateDevice(link.Status(), options.Limits); });
     link.OnLinkStat.Listen([&](TSwObject*, std::uint32_t value, int kind) {
         if (kind != LINK_RATE)
             return;

@@ -26,6 +26,15 @@ TEST(StationText, StopReasonsNameTheCauseAndKeepTheErrorNumberWhereItHelps) {
     EXPECT_TRUE(StopIsFailure(STOP_TIMEOUT));
 }
 
+TEST(StationText, EveryStopCodeHasItsName) {
+    EXPECT_EQ(StopCodeName(STOP_BY_REQUEST), "by_request");
+    EXPECT_EQ(StopCodeName(STOP_CONNECT_FAILED), "connect_failed");
+    EXPECT_EQ(StopCodeName(STOP_WRITE_FAILED), "write_failed");
+    EXPECT_EQ(StopCodeName(STOP_READ_FAILED), "read_failed");
+    EXPECT_EQ(StopCodeName(STOP_TIMEOUT), "timeout");
+    EXPECT_EQ(StopCodeName(7), "other");
+}
+
 TEST(StationText, DeviceTextShowsEveryControlCharacterEscapedAndStaysReversible) {
     EXPECT_EQ(PrintableDeviceText("7710/12"), "7710/12");
     EXPECT_EQ(PrintableDeviceText("\r\nOVERHEAT 99C"), "\\x0d\\x0aOVERHEAT 99C");

@@ -3,8 +3,10 @@
 // The station's words for what the link reports, shared by the window and the
 // command-line tools. No widgets here.
 
+#include "Checks.h"
 #include "SettingsFields.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +19,18 @@ std::string StopSummary(std::uint32_t leCount, std::uint32_t lrCount);
 
 // True when a stop is a failure the operator is warned about, not a requested stop.
 bool StopIsFailure(int code);
+
+// The stop codes of the link, each with its name in the metrics.
+struct TStopKind {
+    int Code;
+    const char* Name;
+};
+
+extern const std::array<TStopKind, 5> STOP_KINDS;
+
+// The name of a stop code: "by_request", "connect_failed", "write_failed", "read_failed",
+// "timeout", or "other".
+std::string StopCodeName(int code);
 
 // "OFF", "OK", "ERROR" or "NA" for a 2-bit state value.
 std::string StateWord(int state);
@@ -39,9 +53,6 @@ std::string ModeWord(bool autoMode);
 // "ON" or "OFF".
 std::string SwitchWord(bool on);
 
-// The per-input checks as the journal names them.
-enum class TCheck { Sync, Motion, VideoLevel, AudioLeft, AudioRight };
-
 // Change lines.
 std::string OutputLine(int output, bool autoMode);         // [A] -> [OUT] AUTO
 std::string ModeLine(bool autoMode);                       // MODE AUTO
@@ -53,8 +64,9 @@ std::string OverheatLine(int temperature);                 // OVERHEAT 72C
 // The journal's line for a settings switch.
 std::string SettingSwitchLine(TSettingSwitch which, bool on); // [SETTINGS] VIDEO SYNC CONTROL: ON
 
-// Temperatures from this one on are an overheat.
+// Temperatures from this one on (degrees Celsius) are an overheat.
 constexpr int OVERHEAT_LIMIT = 70;
+bool IsOverheat(int temperature);
 
 // True when a check or power supply state deserves a change line (OK or ERROR).
 bool StateIsWorthALine(int state);
