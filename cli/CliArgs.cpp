@@ -3,6 +3,7 @@
 #include "SettingsArgs.h"
 #include "UnitProc.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <netdb.h>
@@ -134,18 +135,32 @@ bool LooksNumeric(const std::string& text) {
            inet_aton(text.c_str(), &number) != 0;
 }
 
-// A dotted IPv4 address is taken as it is; other text is a host name to be resolved.
-std::string CheckHost(TCliOptions& options) {
-    TAddressValue address{};
-    if (ParseAddress(options.Host, address))
-        options.Address = FormatAddress(address);
-    else if (LooksNumeric(options.Host))
-        return "invalid IP address \"" + options.Host + "\"";
+// The address word, ADDRESS[:PORT], and its port when it has one; "" or what is wrong. A
+// dotted IPv4 address is taken as it is, other text is a host name to be resolved.
+// portOption: the port was given by an option too.
+std::string TakeAddress(const std::string& text, bool portOption, TCliOptions& options) {
+    const std::size_t colon = text.find(':');
+    const bool hasPort = colon != std::string::npos;
+    if (hasPort && portOption)
+        return "the port is given twice, in \"" + text + "\" and by an option";
+    TEndpoint endpoint;
+    int port = options.Port;
+    if (ParseEndpoint(text, endpoint)) {
+        options.Address = FormatAddress(endpoint.Address);
+        port = endpoint.Port;
+    } else if (LooksNumeric(text.substr(0, colon))) {
+        return EndpointProblem(text);
+    } else if (hasPort && !ParsePort(text.substr(colon + 1), port)) {
+        return "invalid port \"" + text.substr(colon + 1) + "\"";
+    }
+    options.Host = text.substr(0, colon);
+    if (hasPort)
+        options.Port = port;
     return "";
 }
 
 // The words: the command, its argument, the address unless -H gave it, settings.
-std::string CheckWords(std::vector<std::string> words, TCliOptions& options) {
+std::string CheckWords(std::vector<std::string> words, bool portOption, TCliOptions& options) {
     const std::size_t at = words.empty() ? 0 : AddressPosition(words[0]);
     if (at == 0)
         return "expected a command";
@@ -161,8 +176,7 @@ std::string CheckWords(std::vector<std::string> words, TCliOptions& options) {
     const std::string error = CheckArgument(options);
     if (!error.empty())
         return error;
-    options.Host = words[at];
-    return CheckHost(options);
+    return TakeAddress(words[at], portOption, options);
 }
 
 // What the options say that the command does not take; "" when all fit.
@@ -207,7 +221,10 @@ std::string ParseCliArguments(const std::vector<std::string>& args, TCliOptions&
         if (!TakeValue(*option, value, options))
             return "bad value \"" + value + "\" for " + name;
     }
-    const std::string error = CheckWords(words, options);
+    const bool portOption = std::any_of(given.begin(), given.end(), [](const std::string& name) {
+        return FindOption(name)->Long == std::string("--port");
+    });
+    const std::string error = CheckWords(words, portOption, options);
     return error.empty() ? CheckFit(options, given) : error;
 }
 

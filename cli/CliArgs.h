@@ -3,6 +3,7 @@
 // The command line of the headless monitor.
 
 #include "DeviceCheck.h"
+#include "UnitProc.h"
 
 #include <optional>
 #include <string>
@@ -18,7 +19,7 @@ struct TCliOptions {
     std::string Address;
     // NAME=VALUE words of settings.
     std::vector<std::string> Settings;
-    int Port = 10001;
+    int Port = DEVICE_PORT;
     // events and watch: disconnect after this many seconds.
     std::optional<int> Seconds;
     // report, events and watch: one JSON object per line.

@@ -43,10 +43,11 @@ constexpr int CHECK_MARGIN_MS = 500;
 const char* const USAGE = R"USAGE(Usage: control7710-cli COMMAND [ARGUMENT] ADDRESS [OPTIONS]
        control7710-cli check -H HOST [-p PORT] [-t SECONDS] [-w RANGE] [-c RANGE]
 
-Connects to the changeover switch at ADDRESS (a dotted IPv4 address, or a host name looked
-up as IPv4) with the station's own link. Data goes to standard output; errors and the
-reasons a connection ended go to standard error, the latter as "control7710-cli: stop
-CODE: REASON", e.g. "stop 1003: Connection is broken or device powered off (258)".
+Connects to the changeover switch at ADDRESS (a dotted IPv4 address or a host name looked
+up as IPv4, followed by :PORT when the device listens on another port than 10001) with the
+station's own link. Data goes to standard output; errors and the reasons a connection
+ended go to standard error, the latter as "control7710-cli: stop CODE: REASON", e.g.
+"stop 1003: Connection is broken or device powered off (258)".
 
 Commands:
   events ADDRESS        print one line per event as it fires: the event's name, the input
@@ -75,14 +76,14 @@ Commands:
                         took. Names and ranges (values outside are limited to the range):
 %s
 Options:
-  --port N, -p N  device port (default 10001)
+  --port N, -p N  device port (default 10001), in place of ADDRESS:PORT
   --seconds S     events and watch: disconnect after S seconds (default: until Ctrl+C)
   --json          events, report and watch: one JSON object per line, times in ISO 8601
                   with their UTC offset, settings in seconds and decibels beside the
                   device's raw value; the last line is a "Stop" object with the stop
                   "code", its "name" and its "text"
   --hostname HOST, -H HOST
-                  the device, in place of the ADDRESS word
+                  the device (with :PORT if need be), in place of the ADDRESS word
   --timeout S, -t S
                   check: the whole run ends within S seconds (default 10)
   --warning RANGE, -w RANGE

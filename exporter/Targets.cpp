@@ -4,7 +4,6 @@
 #include "UnitProc.h"
 #include "Utf8Text.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,27 +14,15 @@
 
 namespace {
 
-bool ParsePort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    port = std::stoi(text);
-    return port >= 1 && port <= 65535;
-}
-
 // "ADDRESS" or "ADDRESS:PORT" into target; the reason when it is not one.
-std::string ParseEndpoint(const std::string& text, TTarget& target) {
+std::string TakeEndpoint(const std::string& text, TTarget& target) {
     if (text.size() > MAX_ADDRESS_TEXT)
         return "address too long";
-    const std::size_t colon = text.find(':');
-    const std::string address = text.substr(0, colon);
-    TAddressValue value{};
-    if (!ParseAddress(address, value))
-        return "invalid IP address \"" + address + "\"";
-    target.Address = FormatAddress(value);
-    target.Port = 10001;
-    if (colon != std::string::npos && !ParsePort(text.substr(colon + 1), target.Port))
-        return "invalid port \"" + text.substr(colon + 1) + "\"";
+    TEndpoint endpoint;
+    if (!ParseEndpoint(text, endpoint))
+        return EndpointProblem(text);
+    target.Address = FormatAddress(endpoint.Address);
+    target.Port = endpoint.Port;
     return "";
 }
 
@@ -74,7 +61,7 @@ std::string TakeRelayField(TTarget& target) {
 // One non-blank, non-comment line; the reason when it is bad.
 std::string ParseLine(const std::string& line, TTarget& target) {
     auto [endpoint, rest] = FirstWord(line);
-    std::string error = ParseEndpoint(endpoint, target);
+    std::string error = TakeEndpoint(endpoint, target);
     target.Label = rest;
     if (error.empty())
         error = TakeRelayField(target);
@@ -134,15 +121,13 @@ std::string ParseRelayEndpoint(const std::string& text, TRelayEndpoint& endpoint
 }
 
 std::string DeviceKey(const TTarget& target) {
-    if (target.Port == 10001)
-        return target.Address;
-    return target.Address + ":" + std::to_string(target.Port);
+    return WithPort(target.Address, target.Port);
 }
 
 std::optional<TTarget> ParseTargetArgument(const std::string& text, std::string& error) {
     const std::size_t equals = text.find('=');
     TTarget target;
-    error = ParseEndpoint(text.substr(0, equals), target);
+    error = TakeEndpoint(text.substr(0, equals), target);
     if (error.empty() && equals != std::string::npos) {
         target.Label = AsUtf8(text.substr(equals + 1));
         error = CheckLabel(target.Label);

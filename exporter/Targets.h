@@ -3,6 +3,8 @@
 // The devices the exporter watches: one target per address and port, from the command
 // line and from a targets file, and the text that names each in logs and metrics.
 
+#include "UnitProc.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +22,7 @@ struct TRelayEndpoint {
 struct TTarget {
     // Normal dotted form.
     std::string Address;
-    int Port = 10001;
+    int Port = DEVICE_PORT;
     // The operator's name for the device; may be empty.
     std::string Label;
     // Where the device's relay listens; none for no relay.

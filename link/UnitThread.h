@@ -8,6 +8,7 @@
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
 #include "LinkTap.h"
+#include "UnitProc.h"
 
 #include <atomic>
 #include <chrono>
@@ -38,7 +39,6 @@ constexpr int LINK_READ_ERRORS = 6;
 
 // The station's time limit of the connect and of every send and receive.
 constexpr std::uint32_t LINK_TIMEOUT_MS = 3000;
-constexpr int DEVICE_PORT = 10001;
 
 // The times a link waits. The defaults are the station's, and every program keeps them;
 // shorter ones let a test reach a time-out sooner.

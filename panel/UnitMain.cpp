@@ -248,20 +248,20 @@ void TFormMain::BtnConnClick() {
         DropQueuedInput();
         return;
     }
-    TAddressValue address{};
-    if (!ParseAddress(Trimmed(CBoxIP->currentText()).toStdString(), address)) {
+    TEndpoint endpoint;
+    if (!ParseEndpoint(Trimmed(CBoxIP->currentText()).toStdString(), endpoint)) {
         Ask({"Invalid IP address", "Error", QMessageBox::Warning, QMessageBox::Ok});
         CBoxIP->setFocus();
         CBoxIP->lineEdit()->selectAll();
         return;
     }
     for (int i = 0; i < CBoxIP->count(); ++i) {
-        if (SameAddress(AddressValue(CBoxIP->itemText(i).toStdString()), address)) {
+        if (EndpointValue(CBoxIP->itemText(i).toStdString()) == endpoint) {
             CBoxIP->removeItem(i);
             break;
         }
     }
-    const QString canonical = QString::fromStdString(FormatAddress(address));
+    const QString canonical = QString::fromStdString(FormatEndpoint(endpoint));
     CBoxIP->insertItem(0, canonical);
     CBoxIP->setCurrentIndex(0);
     if (!SaveSettingsOrReport())
@@ -272,7 +272,7 @@ void TFormMain::BtnConnClick() {
     BtnConn->setEnabled(false);
     BtnConn->setText("Connecting...");
     JournalAdd("Control connecting address: " + canonical);
-    fLink->Connect(canonical.toStdString(), DEVICE_PORT);
+    fLink->Connect(FormatAddress(endpoint.Address), endpoint.Port);
 }
 
 void TFormMain::OnDeviceName() {
@@ -402,10 +402,10 @@ void TFormMain::LoadSettings() {
     move(UsablePosition(settings.ReadInteger("WINDOW", "LEFT", DEFAULT_POSITION),
                         settings.ReadInteger("WINDOW", "TOP", DEFAULT_POSITION), width()));
     for (int index = 0; index < MRU_KEPT; ++index) {
-        TAddressValue address{};
-        if (!ParseAddress(settings.ReadString("SECMRU", MruKey(index), ""), address))
+        TEndpoint endpoint;
+        if (!ParseEndpoint(settings.ReadString("SECMRU", MruKey(index), ""), endpoint))
             continue;
-        const QString canonical = QString::fromStdString(FormatAddress(address));
+        const QString canonical = QString::fromStdString(FormatEndpoint(endpoint));
         if (CBoxIP->findText(canonical, Qt::MatchExactly) < 0)
             CBoxIP->addItem(canonical);
     }
@@ -417,9 +417,9 @@ bool TFormMain::SaveSettings() {
     settings.WriteInteger("WINDOW", "TOP", pos().y());
     const int count = CBoxIP->count();
     for (int index = 0; index < count; ++index) {
-        TAddressValue address{};
-        if (ParseAddress(CBoxIP->itemText(index).toStdString(), address))
-            settings.WriteString("SECMRU", MruKey(index), FormatAddress(address));
+        TEndpoint endpoint;
+        if (ParseEndpoint(CBoxIP->itemText(index).toStdString(), endpoint))
+            settings.WriteString("SECMRU", MruKey(index), FormatEndpoint(endpoint));
     }
     for (int index = count; index < MRU_KEPT; ++index)
         settings.WriteString("SECMRU", MruKey(index), "");

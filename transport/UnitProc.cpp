@@ -3,12 +3,15 @@
 #include "IntegerText.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 namespace {
 
 constexpr char DELIMITER = '.';
+constexpr char PORT_SEPARATOR = ':';
+constexpr std::size_t PORT_TEXT_LIMIT = 5;
 constexpr char QUOTE = '"';
 constexpr std::int32_t NOT_A_NUMBER = 999;
 
@@ -84,12 +87,9 @@ std::int32_t FieldNumber(std::string_view field) {
     return TextToInteger(Trim(field), number) ? number : NOT_A_NUMBER;
 }
 
-} // namespace
-
-bool ParseAddress(const std::string& text, TAddressValue& value) {
+bool ParseAddressText(std::string_view text, TAddressValue& value) {
     value = {0, 0, 0, 0};
-    // Text from a C string ends at its first zero byte.
-    const std::string_view whole = Trim(text.c_str());
+    const std::string_view whole = Trim(text);
     if (whole.size() > ADDRESS_TEXT_LIMIT)
         return false;
     const std::vector<std::string> fields = SplitFields(whole);
@@ -102,6 +102,29 @@ bool ParseAddress(const std::string& text, TAddressValue& value) {
         value[i] = static_cast<std::uint8_t>(number);
     }
     return true;
+}
+
+// The two parts of an "ADDRESS[:PORT]" text, without the blanks around it and ending
+// at a zero byte as a C string does: the text before the first colon, and the text after
+// it when there is a colon.
+struct TEndpointText {
+    std::string_view Address;
+    std::optional<std::string_view> Port;
+};
+
+TEndpointText SplitEndpoint(const std::string& text) {
+    const std::string_view whole = Trim(text.c_str());
+    const std::size_t colon = whole.find(PORT_SEPARATOR);
+    if (colon == std::string_view::npos)
+        return {whole, std::nullopt};
+    return {whole.substr(0, colon), whole.substr(colon + 1)};
+}
+
+} // namespace
+
+bool ParseAddress(const std::string& text, TAddressValue& value) {
+    // Text from a C string ends at its first zero byte.
+    return ParseAddressText(text.c_str(), value);
 }
 
 TAddressValue AddressValue(const std::string& text) {
@@ -128,4 +151,57 @@ std::string FormatAddress(const TAddressValue& value) {
 
 bool SameAddress(const TAddressValue& first, const TAddressValue& second) {
     return first == second;
+}
+
+bool ParsePort(std::string_view text, int& port) {
+    if (text.empty() || text.size() > PORT_TEXT_LIMIT)
+        return false;
+    int number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > 65535)
+        return false;
+    port = number;
+    return true;
+}
+
+bool ParseEndpoint(const std::string& text, TEndpoint& endpoint) {
+    endpoint.Port = DEVICE_PORT;
+    const TEndpointText parts = SplitEndpoint(text);
+    int port = DEVICE_PORT;
+    if (!ParseAddressText(parts.Address, endpoint.Address) ||
+        (parts.Port && !ParsePort(*parts.Port, port)))
+        return false;
+    endpoint.Port = port;
+    return true;
+}
+
+TEndpoint EndpointValue(const std::string& text) {
+    TEndpoint endpoint;
+    ParseEndpoint(text, endpoint);
+    return endpoint;
+}
+
+std::string EndpointProblem(const std::string& text) {
+    const TEndpointText parts = SplitEndpoint(text);
+    TAddressValue value{};
+    int port = DEVICE_PORT;
+    if (!ParseAddressText(parts.Address, value))
+        return "invalid IP address \"" + std::string(parts.Address) + "\"";
+    if (parts.Port && !ParsePort(*parts.Port, port))
+        return "invalid port \"" + std::string(*parts.Port) + "\"";
+    return "";
+}
+
+std::string WithPort(const std::string& address, int port) {
+    if (port == DEVICE_PORT)
+        return address;
+    return address + PORT_SEPARATOR + std::to_string(port);
+}
+
+std::string FormatEndpoint(const TEndpoint& endpoint) {
+    return WithPort(FormatAddress(endpoint.Address), endpoint.Port);
 }

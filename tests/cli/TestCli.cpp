@@ -279,6 +279,16 @@ TEST(CliConventions, ReportDataGoesToStandardOutputAndFailuresToStandardError) {
     EXPECT_EQ(stop["text"].toString(), "Device not found or used by other programm");
 }
 
+TEST(CliConventions, TheAddressCarriesThePortWhenItIsNotTheDevicesOwn) {
+    Device device;
+    const TCliResult report = RunCli({"report", "127.0.0.1:" + device.Port()});
+    EXPECT_EQ(report.Status, 0) << report.Err;
+    EXPECT_NE(report.Out.find("Control started"), std::string::npos);
+    const TCliResult wrong = RunCli({"report", "127.0.0.1:65536"});
+    EXPECT_EQ(wrong.Status, 64);
+    EXPECT_EQ(wrong.Err, "control7710-cli: invalid port \"65536\"; see --help\n");
+}
+
 TEST(CliJson, EveryLineIsOneObjectWithAnOffsetTimeAndBaseUnitsBesideRawValues) {
     Device device;
     const TCliResult report = RunCli({"report", "127.0.0.1", "--port", device.Port(), "--json"});

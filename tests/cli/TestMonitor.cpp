@@ -83,6 +83,11 @@ TEST(CliArgs, PluginFormLongFormAndPositionalFormReadTheSame) {
     EXPECT_EQ(positional.Limits.Critical.Text, "69");
     EXPECT_EQ(positional.TimeoutSeconds, 10);
 
+    TCliOptions withPort;
+    ASSERT_EQ(Parse({"check", "-H", "127.0.0.1:2000"}, withPort), "");
+    EXPECT_EQ(withPort.Address, "127.0.0.1");
+    EXPECT_EQ(withPort.Port, 2000);
+
     TCliOptions select;
     ASSERT_EQ(Parse({"select", "B", "-H", "127.0.0.2", "--json"}, select), "");
     EXPECT_EQ(select.Argument, "B");
@@ -96,9 +101,11 @@ TEST(CliArgs, AHostNameIsLookedUpAsIPv4) {
     EXPECT_EQ(options.Address, "");
     EXPECT_EQ(ResolveAddress(options), "");
     EXPECT_EQ(options.Address, "127.0.0.1");
-    ASSERT_EQ(Parse({"report", "no-such-host.invalid"}, options), "");
+    ASSERT_EQ(Parse({"report", "no-such-host.invalid:10017"}, options), "");
+    EXPECT_EQ(options.Port, 10017);
     EXPECT_TRUE(
         ResolveAddress(options).starts_with("cannot resolve host name \"no-such-host.invalid\": "));
+    EXPECT_EQ(Parse({"report", "localhost:0"}, options), "invalid port \"0\"");
 }
 
 TEST(CliArgs, HelpAndVersionWinOverAnythingElse) {
@@ -119,6 +126,8 @@ TEST(CliArgs, MistakesAreNamed) {
         {{"check"}, "wrong number of arguments for check"},
         {{"check", "-H", "127.0.0.1", "127.0.0.2"}, "wrong number of arguments for check"},
         {{"check", "-H", "300.0.0.1"}, "invalid IP address \"300.0.0.1\""},
+        {{"check", "-H", "127.0.0.1:2000", "-p", "2000"},
+         "the port is given twice, in \"127.0.0.1:2000\" and by an option"},
         {{"check", "-H", "127.0.0.1", "-w", "hot"}, "bad value \"hot\" for -w"},
         {{"check", "-H", "10"}, "invalid IP address \"10\""},
         {{"check", "-H", "127.0.0.1", "-w", "20:10"}, "bad value \"20:10\" for -w"},

@@ -1,7 +1,8 @@
 #pragma once
 
 // The real main window against a simulated device of its own on loopback. The window
-// always connects to port 10001, so each test gets its own address in 127.0.0.0/8.
+// connects to port 10001 unless told another, so each test gets its own address in
+// 127.0.0.0/8.
 // Message boxes and the save dialog are answered by the test, not by a modal loop.
 
 #include "IniFile.h"
@@ -61,10 +62,12 @@ protected:
         std::ofstream(fSettingsFile, std::ios::binary) << text;
     }
 
-    void StartDevice(const std::string& address, std::initializer_list<const char*> script = {}) {
+    // port 0 lets the system pick a free one.
+    void StartDevice(const std::string& address, std::initializer_list<const char*> script = {},
+                     int port = DEVICE_PORT) {
         TSimOptions options;
         options.Address = address;
-        options.Port = DEVICE_PORT;
+        options.Port = port;
         fDevice = std::make_unique<TSimDevice>(options);
         for (const char* line : script)
             ASSERT_EQ(fDevice->Execute(line), "") << line;

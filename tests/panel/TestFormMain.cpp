@@ -532,6 +532,40 @@ TEST_F(FormFixture, ReturnAndEnterInTheAddressBoxConnectAsTheButtonDoes) {
     EXPECT_EQ(fMessages.size(), 1U);
 }
 
+TEST_F(FormFixture, AddressWithAPortConnectsThereAndIsListedOnceInNormalForm) {
+    StartDevice(fAddress, {}, 0);
+    const QString address = QString::fromStdString(fAddress);
+    const QString port = QString::number(fDevice->Port());
+    OpenForm();
+    AddressBox()->addItem(address);
+    ASSERT_TRUE(ActivateForm());
+    PressKey(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), AddressBox());
+    TypeKeys(address + ":0");
+    PressKey(Qt::Key_Return);
+    ASSERT_EQ(fMessages.size(), 1U);
+    EXPECT_EQ(fMessages[0].Text, "Invalid IP address");
+    EXPECT_EQ(AddressBox()->count(), 1);
+
+    TypeKeys(" " + address + ":" + port);
+    PressKey(Qt::Key_Return);
+    EXPECT_EQ(Messages().front(), "Control connecting address: " + address + ":" + port);
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_EQ(TIniFile(fSettingsFile).ReadString("SECMRU", "ADDR0", ""),
+              fAddress + ":" + port.toStdString());
+
+    // Port 10001 is the address alone: the entry already listed moves to the top.
+    ClickConnect();
+    ASSERT_TRUE(WaitStopped());
+    TypeAddress(address + ":10001");
+    ClickConnect();
+    EXPECT_EQ(Messages().front(), "Control connecting address: " + address);
+    ASSERT_TRUE(WaitStopped());
+    ASSERT_EQ(AddressBox()->count(), 2);
+    EXPECT_EQ(AddressBox()->itemText(0), address);
+    EXPECT_EQ(AddressBox()->itemText(1), address + ":" + port);
+}
+
 // ---- Readable in any colour scheme -----------------------------------------------
 
 namespace {

@@ -74,6 +74,10 @@ TEST_P(AddressText, ParsesToTheExpectedValue) {
     EXPECT_EQ(ParseAddress(c.text, value), c.valid);
     EXPECT_EQ(FormatAddress(value), c.value);
     EXPECT_EQ(FormatAddress(AddressValue(c.text)), c.value);
+    // Without a colon, an endpoint is the address on the device's port.
+    TEndpoint endpoint;
+    EXPECT_EQ(ParseEndpoint(c.text, endpoint), c.valid);
+    EXPECT_EQ(FormatEndpoint(endpoint), c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,21 +119,74 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"1.2.3." + std::string(300, '0') + "4", false, "0.0.0.0"},
         AddressCase{std::string(300, '1'), false, "0.0.0.0"}));
 
+struct EndpointCase {
+    std::string text;
+    std::string value;   // the value left behind, in normal form
+    std::string problem; // "" for a valid text
+};
+
+void PrintTo(const EndpointCase& c, std::ostream* out) {
+    PrintTo(AddressCase{c.text, false, ""}, out);
+}
+
+class EndpointText : public testing::TestWithParam<EndpointCase> {};
+
+TEST_P(EndpointText, ParsesToTheExpectedValue) {
+    const EndpointCase& c = GetParam();
+    TEndpoint endpoint{{9, 9, 9, 9}, 9};
+    EXPECT_EQ(ParseEndpoint(c.text, endpoint), c.problem.empty());
+    EXPECT_EQ(FormatEndpoint(endpoint), c.value);
+    EXPECT_EQ(EndpointValue(c.text), endpoint);
+    EXPECT_EQ(EndpointProblem(c.text), c.problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EndpointText,
+    testing::Values(
+        // valid texts and their normal form: no port for the device's own
+        EndpointCase{"10.0.0.5:10017", "10.0.0.5:10017", ""},
+        EndpointCase{" 010.0.0.5:00080 \r\n", "10.0.0.5:80", ""},
+        EndpointCase{"10.0.0.5:10001", "10.0.0.5", ""},
+        EndpointCase{"10.0.0.5 :1", "10.0.0.5:1", ""},
+        EndpointCase{"10.0.0.5:65535", "10.0.0.5:65535", ""},
+        EndpointCase{std::string("1.2.3.4\0:80", 10), "1.2.3.4", ""},
+        // bad port: the address is kept, on the device's port
+        EndpointCase{"10.0.0.5:0", "10.0.0.5", "invalid port \"0\""},
+        EndpointCase{"10.0.0.5:65536", "10.0.0.5", "invalid port \"65536\""},
+        EndpointCase{"10.0.0.5:", "10.0.0.5", "invalid port \"\""},
+        EndpointCase{"10.0.0.5:8o", "10.0.0.5", "invalid port \"8o\""},
+        EndpointCase{"10.0.0.5:0x50", "10.0.0.5", "invalid port \"0x50\""},
+        EndpointCase{"10.0.0.5: 80", "10.0.0.5", "invalid port \" 80\""},
+        EndpointCase{"10.0.0.5:+80", "10.0.0.5", "invalid port \"+80\""},
+        EndpointCase{"10.0.0.5:000080", "10.0.0.5", "invalid port \"000080\""},
+        EndpointCase{"10.0.0.5:80:81", "10.0.0.5", "invalid port \"80:81\""},
+        EndpointCase{"10.0.0.5:" + std::string(30, '8'), "10.0.0.5",
+                     "invalid port \"" + std::string(30, '8') + "\""},
+        // bad address: named before the port is looked at
+        EndpointCase{"10.0.0.256:0", "10.0.0.0", "invalid IP address \"10.0.0.256\""},
+        EndpointCase{":80", "0.0.0.0", "invalid IP address \"\""},
+        EndpointCase{"10.0.0:80", "0.0.0.0", "invalid IP address \"10.0.0\""},
+        EndpointCase{" 300.0.0.1 ", "0.0.0.0", "invalid IP address \"300.0.0.1\""}));
+
 // A settings value can be as long as the file; an overlong text is refused before it is
 // split into fields, in constant time and memory.
 TEST(AddressText, SixteenMegabytesAreRefusedQuicklyWithoutAllocating) {
-    for (const char filler : {'.', ' ', '1'}) {
-        SCOPED_TRACE(filler);
-        const std::string text(16U << 20, filler);
+    const std::string filling(16U << 20, '8');
+    for (const std::string& text : {std::string(16U << 20, '.'), std::string(16U << 20, ' '),
+                                    filling, std::string(16U << 20, ':'), "1.2.3.4:" + filling}) {
+        SCOPED_TRACE(text.substr(0, 9));
         TAddressValue value{9, 9, 9, 9};
+        TEndpoint endpoint;
         allocatedBytes = 0;
         countAllocations = true;
         const auto start = std::chrono::steady_clock::now();
         const bool valid = ParseAddress(text, value);
         const TAddressValue left = AddressValue(text);
+        const bool validEndpoint = ParseEndpoint(text, endpoint);
         const auto took = std::chrono::steady_clock::now() - start;
         countAllocations = false;
         EXPECT_FALSE(valid);
+        EXPECT_FALSE(validEndpoint);
         EXPECT_EQ(FormatAddress(value), "0.0.0.0");
         EXPECT_EQ(FormatAddress(left), "0.0.0.0");
         // Under ThreadSanitizer every byte looked at is slow, and nothing can be counted.
@@ -145,6 +202,8 @@ TEST(AddressText, ComparesAndFormatsValues) {
     EXPECT_TRUE(SameAddress(AddressValue("$0A.0.0.1"), AddressValue("10.0.0.1")));
     EXPECT_FALSE(SameAddress(AddressValue("10.0.0.1"), AddressValue("1.0.0.10")));
     EXPECT_FALSE(SameAddress(AddressValue("10.0.0.1"), AddressValue("10.0.0.2")));
+    EXPECT_EQ(EndpointValue("10.0.0.1"), EndpointValue("010.0.0.1:10001"));
+    EXPECT_NE(EndpointValue("10.0.0.1"), EndpointValue("10.0.0.1:10002"));
 
     const TAddressValue value{192, 168, 1, 7};
     EXPECT_EQ(FormatAddressWith(value, "%03d"), "192.168.001.007");
