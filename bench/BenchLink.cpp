@@ -1,21 +1,17 @@
 #include "BenchLink.h"
 
 #include "AllocationCounter.h"
+#include "BenchLinkSession.h"
 #include "DeviceProtocol.h"
 #include "Notification.h"
 #include "ProcessStat.h"
 #include "SimDevice.h"
 #include "UnitThread.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <exception>
-#include <functional>
-#include <random>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
@@ -36,7 +32,6 @@ constexpr double CYCLE_BOUND = 200;
 constexpr int WARM_UP_EXCHANGES = 20;
 constexpr auto WARM_UP_POLLING = 500ms;
 constexpr auto CONNECT_WAIT = 5s;
-constexpr auto CHANGE_WAIT = 2s;
 // Longest random wait before a change, so changes meet the cycle at every phase.
 constexpr int CHANGE_PHASE_MS = 7;
 
@@ -125,79 +120,6 @@ void ReportFloor(const TFloor& floor, const TLinkPlan& plan, TBenchReport& repor
     report.Figure("cycle_floor", Format("%.3f ms = 5 pauses + 4 exchanges: %.1f cycles/s",
                                         floor.CycleMs(), floor.Rate()));
 }
-
-// ---- Event loop ------------------------------------------------------------------
-
-void RunEventLoopFor(Clock::duration span) {
-    QEventLoop loop;
-    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(span), &loop,
-                       &QEventLoop::quit);
-    loop.exec();
-}
-
-bool Await(const std::function<bool()>& done, Clock::duration timeout) {
-    const auto end = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// ---- Link ------------------------------------------------------------------------
-
-// The link under test, with the slots the benchmark needs: the end of the first pass,
-// the link's own rate figures, and any stop.
-class TLinkSession {
-public:
-    TLinkSession() {
-        fLink.OnCounters.Listen([this](TSwObject*) { fFirstPass = true; });
-        fLink.OnStop.Listen([this](TSwObject*, int code) { fStopCode = code; });
-        fLink.OnLinkStat.Listen([this](TSwObject*, std::uint32_t value, int kind) {
-            if (kind == LINK_RATE)
-                fRates.push_back(value);
-        });
-    }
-
-    TSwObject& Link() { return fLink; }
-    const std::vector<std::uint32_t>& Rates() const { return fRates; }
-
-    // Connects, waits for the first pass, and returns the worker thread's system id.
-    pid_t Connect(int port) {
-        const std::vector<pid_t> before = ThreadIds();
-        fLink.Connect("127.0.0.1", port);
-        if (!Await([this] { return fFirstPass || fStopCode >= 0; }, CONNECT_WAIT))
-            throw TBenchError("the link did not finish its first pass");
-        CheckRunning();
-        const std::vector<pid_t> added = NewThreadIds(before, ThreadIds());
-        if (added.size() != 1)
-            throw TBenchError(Format("%zu new threads; expected the worker alone", added.size()));
-        return added[0];
-    }
-
-    void CheckRunning() const {
-        if (fStopCode >= 0)
-            throw TBenchError(Format("the link stopped with code %d, last error %d", fStopCode,
-                                     fLink.LastError()));
-    }
-
-    void Disconnect() {
-        CheckRunning();
-        fLink.Disconnect();
-        if (!Await([this] { return fStopCode >= 0; }, CONNECT_WAIT) || fStopCode != STOP_BY_REQUEST)
-            throw TBenchError(Format("the link did not stop on request (code %d)", fStopCode));
-    }
-
-    void ClearRates() { fRates.clear(); }
-
-private:
-    TSwObject fLink;
-    bool fFirstPass = false;
-    int fStopCode = -1;
-    std::vector<std::uint32_t> fRates;
-};
 
 // ---- Polling ---------------------------------------------------------------------
 
@@ -310,46 +232,6 @@ void ReportAllocations(const TPollRun& run, TBenchReport& report) {
 
 // ---- Latency ---------------------------------------------------------------------
 
-// Changes input A's sync result back and forth, each change at a random moment after the
-// event of the last one, and times each from just before the change to its event.
-std::vector<double> MeasureLatency(TSimDevice& device, TSwObject& link, int changes) {
-    std::vector<double> samples;
-    samples.reserve(static_cast<std::size_t>(changes));
-    std::mt19937 random(7710);
-    std::uniform_int_distribution<int> phase(0, CHANGE_PHASE_MS);
-    QEventLoop loop;
-    QTimer next;
-    next.setSingleShot(true);
-    next.setTimerType(Qt::PreciseTimer);
-    QTimer guard;
-    guard.setSingleShot(true);
-    bool error = false;
-    Clock::time_point changed;
-    QObject::connect(&next, &QTimer::timeout, [&] {
-        error = !error;
-        changed = Clock::now();
-        device.Execute(error ? "check A sync error" : "check A sync ok");
-        guard.start(CHANGE_WAIT);
-    });
-    QObject::connect(&guard, &QTimer::timeout, [&loop] { loop.exit(1); });
-    link.OnVideoSync.Listen([&](TSwObject*, int input) {
-        if (input != INPUT_A || !guard.isActive())
-            return;
-        samples.push_back(Milliseconds(Clock::now() - changed));
-        guard.stop();
-        if (static_cast<int>(samples.size()) == changes)
-            loop.exit(0);
-        else
-            next.start(phase(random));
-    });
-    next.start(0);
-    const int result = loop.exec();
-    link.OnVideoSync = {}; // its one listener refers to what ends here
-    if (result != 0)
-        throw TBenchError("a change in the simulator fired no event within 2 s");
-    return samples;
-}
-
 void ReportLatency(std::vector<double> samples, const TFloor& floor, TBenchReport& report) {
     std::sort(samples.begin(), samples.end());
     const double p99 = Percentile(samples, 0.99);
@@ -361,19 +243,11 @@ void ReportLatency(std::vector<double> samples, const TFloor& floor, TBenchRepor
                 Format("p99 < two floor cycles, %.1f ms", limit), p99 < limit);
 }
 
-TSimOptions DeviceOptions() {
-    TSimOptions options;
-    options.Port = 0;
-    // Changes of a check must not change the device over to the other input.
-    options.Scene.State.AutoMode = false;
-    return options;
-}
-
 } // namespace
 
 void BenchLink(const TLinkPlan& plan, TBenchReport& report) {
     const std::vector<pid_t> before = ThreadIds();
-    TSimDevice device(DeviceOptions());
+    TSimDevice device(BenchDeviceOptions());
     if (!device.Start())
         throw TBenchError("the simulator cannot listen on 127.0.0.1");
     const std::vector<pid_t> simulator = NewThreadIds(before, ThreadIds());
@@ -393,6 +267,7 @@ void BenchLink(const TLinkPlan& plan, TBenchReport& report) {
     ReportCpu(run, report);
     ReportAllocations(run, report);
 
-    ReportLatency(MeasureLatency(device, session.Link(), plan.Changes), floor, report);
+    ReportLatency(MeasureChangeLatency(device, session.Link(), plan.Changes, CHANGE_PHASE_MS),
+                  floor, report);
     session.Disconnect();
 }

@@ -6,12 +6,14 @@
 #include "BenchFleet.h"
 #include "BenchJournal.h"
 #include "BenchLink.h"
+#include "BenchRelay.h"
 #include "BenchReport.h"
 #include "BenchWindow.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@ namespace {
 
 const char* const USAGE = R"(Usage: control7710-bench [--quick] [--strict]
        control7710-bench --fleet [N]
+       control7710-bench --relay
        control7710-bench --help | --version
 
 Starts the simulated device in-process on 127.0.0.1 and measures the station against it,
@@ -44,6 +47,9 @@ Options:
   --fleet    instead, the fleet: the simulator serving N devices (default 10, 50, 250
              and 1000 in turn), polled every 100 ms by a minimal poller of the
              benchmark's own, then by the exporter, each program a process of its own
+  --relay    instead, the exporter's relay: a station's link polling through it against
+             straight to the simulator, change-to-client latency through it, and the
+             exporter's CPU with 250 devices and a client on each relay
   --help     show this text
   --version  show the version
 
@@ -63,6 +69,7 @@ struct TOptions {
     bool Version = false;
     // Device counts of the fleet run; empty for the station's own benchmark.
     std::vector<int> Fleet;
+    bool Relay = false;
 };
 
 // The counts after --fleet: the one given, or the default series.
@@ -88,6 +95,8 @@ bool ParseOptions(int argc, char* argv[], TOptions& options, std::string& bad) {
             options.Help = true;
         else if (argument == "--version")
             options.Version = true;
+        else if (argument == "--relay")
+            options.Relay = true;
         else if (argument == "--fleet" && ParseFleet(argc, argv, i, options.Fleet))
             continue;
         else {
@@ -112,12 +121,11 @@ TPlan QuickPlan() {
     return plan;
 }
 
-int RunBenchmark(const TPlan& plan, bool strict) {
+// Measures into a report and sums it up; the exit status.
+int Run(const std::function<void(TBenchReport&)>& measure, bool strict) {
     TBenchReport report;
     try {
-        BenchLink(plan.Link, report);
-        BenchJournal(plan.Journal, report);
-        BenchWindow(plan.WindowSeconds, report);
+        measure(report);
     } catch (const TBenchError& error) {
         std::fprintf(stderr, "control7710-bench: %s\n", error.what());
         return EXIT_FAILED;
@@ -126,16 +134,10 @@ int RunBenchmark(const TPlan& plan, bool strict) {
     return strict && report.FixedGoalMissed() ? EXIT_STRICT_MISSED : 0;
 }
 
-int RunFleet(const std::vector<int>& sizes, bool strict) {
-    TBenchReport report;
-    try {
-        BenchFleet(sizes, report);
-    } catch (const TBenchError& error) {
-        std::fprintf(stderr, "control7710-bench: %s\n", error.what());
-        return EXIT_FAILED;
-    }
-    report.Summary();
-    return strict && report.FixedGoalMissed() ? EXIT_STRICT_MISSED : 0;
+void MeasureStation(const TPlan& plan, TBenchReport& report) {
+    BenchLink(plan.Link, report);
+    BenchJournal(plan.Journal, report);
+    BenchWindow(plan.WindowSeconds, report);
 }
 
 // The benchmark's own window processes, which it starts as this program with an option of
@@ -173,7 +175,13 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (!options.Fleet.empty())
-        return RunFleet(options.Fleet, options.Strict);
+        return Run([&](TBenchReport& report) { BenchFleet(options.Fleet, report); },
+                   options.Strict);
+    if (options.Relay) {
+        QCoreApplication application(argc, argv);
+        return Run(BenchRelay, options.Strict);
+    }
     QApplication application(argc, argv);
-    return RunBenchmark(options.Quick ? QuickPlan() : TPlan(), options.Strict);
+    const TPlan plan = options.Quick ? QuickPlan() : TPlan();
+    return Run([&](TBenchReport& report) { MeasureStation(plan, report); }, options.Strict);
 }

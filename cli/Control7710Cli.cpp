@@ -32,6 +32,7 @@ namespace {
 
 constexpr int EXIT_STOPPED = 1;
 constexpr int EXIT_USAGE = 64;
+constexpr int EXIT_NO_HOST = 68;
 constexpr int EXIT_OUTPUT_LOST = 74;
 constexpr int SETTINGS_CONFIRM_MS = 3000;
 // How long the output may take to drain once the work is done.
@@ -39,12 +40,14 @@ constexpr int DRAIN_MS = 200;
 // check: what is kept of its time for printing once the device is read.
 constexpr int CHECK_MARGIN_MS = 500;
 
-const char* const USAGE = R"(Usage: control7710-cli COMMAND [ARGUMENT] ADDRESS [OPTIONS]
-       control7710-cli check -H ADDRESS [-p PORT] [-t SECONDS] [-w TEMP] [-c TEMP]
+const char* const USAGE = R"USAGE(Usage: control7710-cli COMMAND [ARGUMENT] ADDRESS [OPTIONS]
+       control7710-cli check -H HOST [-p PORT] [-t SECONDS] [-w RANGE] [-c RANGE]
 
-Connects to the changeover switch at ADDRESS (a dotted IPv4 address, followed by :PORT
-when the device listens on another port than 10001) with the station's own link. Data
-goes to standard output; errors and the reasons a connection ended go to standard error.
+Connects to the changeover switch at ADDRESS (a dotted IPv4 address or a host name looked
+up as IPv4, followed by :PORT when the device listens on another port than 10001) with the
+station's own link. Data goes to standard output; errors and the reasons a connection
+ended go to standard error, the latter as "control7710-cli: stop CODE: REASON", e.g.
+"stop 1003: Connection is broken or device powered off (258)".
 
 Commands:
   events ADDRESS        print one line per event as it fires: the event's name, the input
@@ -61,11 +64,12 @@ Commands:
                         SIGTERM
   check ADDRESS         a monitoring plugin: print one status line with performance data
                         and exit with its status: 0 OK, 1 WARNING (a switched-on check
-                        reports ERROR on the input not on the output; temperature at the
-                        warning limit or above), 2 CRITICAL (device unreachable or the
-                        time is up; such an ERROR on the input on the output; a monitored
-                        power supply in ERROR; temperature at the critical limit or
-                        above), 3 UNKNOWN (bad command line)
+                        reports ERROR on the input not on the output; the temperature
+                        alerts in the warning range; MANUAL mode with --manual warning),
+                        2 CRITICAL (device unreachable or the time is up; such an ERROR
+                        on the input on the output; a monitored power supply in ERROR;
+                        the temperature alerts in the critical range), 3 UNKNOWN (a bad
+                        command line, or a host name that cannot be resolved; one line)
   settings ADDRESS NAME=VALUE...
                         read the device's settings, change the named ones, send them as
                         the station's Settings page would, and print what the device
@@ -76,20 +80,37 @@ Options:
   --seconds S     events and watch: disconnect after S seconds (default: until Ctrl+C)
   --json          events, report and watch: one JSON object per line, times in ISO 8601
                   with their UTC offset, settings in seconds and decibels beside the
-                  device's raw value
-  -H ADDRESS      the device's address (with :PORT if need be), in place of the
-                  ADDRESS word
-  -t SECONDS      check: the whole run ends within this time (default 10)
-  -w TEMP         check: warning from this temperature in degrees Celsius (default %d)
-  -c TEMP         check: critical from this temperature (default %d)
+                  device's raw value; the last line is a "Stop" object with the stop
+                  "code", its "name" and its "text"
+  --hostname HOST, -H HOST
+                  the device (with :PORT if need be), in place of the ADDRESS word
+  --timeout S, -t S
+                  check: the whole run ends within S seconds (default 10)
+  --warning RANGE, -w RANGE
+                  check: temperature range in degrees Celsius for a warning (default %s)
+  --critical RANGE, -c RANGE
+                  check: temperature range for critical (default %s: from %dC, the
+                  station's OVERHEAT)
+  --manual ok|warning
+                  check: whether a switch in MANUAL mode is a warning (default ok)
   --help, -h      show this text
   --version, -V   show the program's version
+Long options take their value after "=" too: --warning=60.
 
-Exit status (except check): 0 when the work was done, or the time was up, Ctrl+C or
-SIGTERM came and the connection was closed on request; 1 when the link stopped by
-itself (the reason is printed); 64 on a usage error; 74 when output was lost because
-standard output was not read or could not be written.
-)";
+Ranges (check), as monitoring plugins take them; a value outside the range alerts, with
+a leading "@" a value inside it, and both ends belong to the range:
+  60        below 0 or above 60
+  60:       below 60
+  ~:60      above 60
+  10:60     below 10 or above 60
+  @10:60    from 10 to 60
+
+Exit status (except check): 0 when the work was done; when the time was up, Ctrl+C or
+SIGTERM came and the connection was closed on request; or when the reader of standard
+output went away (as "| head -1" does); 1 when the link stopped by itself; 64 on a usage
+error; 68 when the host name cannot be resolved; 74 when output was lost because standard
+output was not read or could not be written.
+)USAGE";
 
 // The signals that end a session as a Disconnect does.
 sigset_t EndSignals() {
@@ -141,16 +162,31 @@ void PostCommand(TSwObject& link, const TCliOptions& options) {
         link.SetPowerMonitoring(std::atoi(options.Argument.c_str()));
 }
 
+// The line on standard error that says how a connection ended.
+std::string StopLine(int code, int lastError) {
+    return "stop " + std::to_string(code) + ": " + StopReason(code, lastError);
+}
+
+// The last object of JSON output: how the connection ended.
+std::string StopJson(int code, int lastError) {
+    return JsonLine({{"event", "Stop"},
+                     {"code", code},
+                     {"name", QString::fromStdString(StopCodeName(code))},
+                     {"text", QString::fromStdString(StopReason(code, lastError))}},
+                    QDateTime::currentDateTime());
+}
+
 // One connection under an event loop: ends on the link's stop, on SIGINT or SIGTERM (which
 // an output that fails sends too) and, where given, after the time. What is done with the
 // events is the caller's wiring. Nothing here waits for the output.
 class TSession {
 public:
-    explicit TSession(const TCliOptions& options) : fOptions(options) {}
+    TSession(const TCliOptions& options, TLineOutput& out) : fOptions(options), fOut(out) {}
 
     TSwObject& Link() { return fLink; }
     // The reason a connection ended goes to standard error when the link stopped by
-    // itself, and for every stop when this is set.
+    // itself, and for every stop when this is set, unless the reader of the output went
+    // away: then the data asked for was taken, and the session ends quietly.
     bool TellEveryStop = false;
 
     int Run() {
@@ -173,12 +209,15 @@ public:
 
 private:
     void Stopped(int code) {
-        if (StopIsFailure(code) || TellEveryStop)
-            Complain(StopReason(code, fLink.LastError()));
+        if (StopIsFailure(code) || (TellEveryStop && !fOut.ReaderGone()))
+            Complain(StopLine(code, fLink.LastError()));
+        if (fOptions.Json)
+            fOut.Put(StopJson(code, fLink.LastError()));
         QCoreApplication::exit(StopIsFailure(code) ? EXIT_STOPPED : fExitCode);
     }
 
     const TCliOptions& fOptions;
+    TLineOutput& fOut;
     TSwObject fLink;
     int fExitCode = 0;
     bool fFinished = false;
@@ -189,7 +228,7 @@ TOutputForm FormOf(const TCliOptions& options) {
 }
 
 int RunEvents(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options);
+    TSession session(options, out);
     session.TellEveryStop = true;
     TSwObject& link = session.Link();
     WireEventPrinter(
@@ -199,7 +238,7 @@ int RunEvents(const TCliOptions& options, TLineOutput& out) {
 }
 
 int RunReport(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options);
+    TSession session(options, out);
     TSwObject& link = session.Link();
     link.OnCounters.Listen([&](TSwObject*) {
         PrintReport(link, FormOf(options), out);
@@ -209,7 +248,7 @@ int RunReport(const TCliOptions& options, TLineOutput& out) {
 }
 
 int RunWatch(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options);
+    TSession session(options, out);
     session.TellEveryStop = true;
     TSwObject& link = session.Link();
     const TOutputForm form = FormOf(options);
@@ -274,9 +313,14 @@ private:
 
 // Reads the device, then waits for the link's first measure of its cycle rate, as long as
 // the time allows. The verdict is printed before the link is closed.
-int RunCheck(const TCliOptions& options, TLineOutput& out) {
+int RunCheck(TCliOptions options, TLineOutput& out) {
     TCheckDeadline deadline(options, out);
-    TSession session(options);
+    const std::string unresolved = ResolveAddress(options);
+    if (!unresolved.empty())
+        return deadline.Settle(out,
+                               PluginLine({TCheckStatus::Unknown, "UNKNOWN - " + unresolved}, ""),
+                               TCheckStatus::Unknown);
+    TSession session(options, out);
     TSwObject& link = session.Link();
     std::optional<TCheckResult> result;
     std::optional<std::uint32_t> rate;
@@ -313,7 +357,7 @@ int RunCheck(const TCliOptions& options, TLineOutput& out) {
 // Sends the changed settings after the first pass, then waits until the device reports
 // them back, or gives up after a while.
 int RunSettings(const TCliOptions& options, TLineOutput& out) {
-    TSession session(options);
+    TSession session(options, out);
     TSwObject& link = session.Link();
     WireChangeLines(link, [&out](const std::string& line) { out.Put(Stamped(line)); });
     TSettingsBlock sent{};
@@ -337,13 +381,18 @@ int RunSettings(const TCliOptions& options, TLineOutput& out) {
     return session.Run();
 }
 
-int Run(const TCliOptions& options, TLineOutput& out) {
+int Run(TCliOptions options, TLineOutput& out) {
+    if (options.Command == "check")
+        return RunCheck(options, out);
+    const std::string unresolved = ResolveAddress(options);
+    if (!unresolved.empty()) {
+        Complain(unresolved);
+        return EXIT_NO_HOST;
+    }
     if (options.Command == "report")
         return RunReport(options, out);
     if (options.Command == "watch")
         return RunWatch(options, out);
-    if (options.Command == "check")
-        return RunCheck(options, out);
     if (options.Command == "settings")
         return RunSettings(options, out);
     return RunEvents(options, out);
@@ -358,10 +407,11 @@ std::string DropNote(std::uint64_t dropped, TOutputForm form) {
 }
 
 // The exit status once the output has had its time to drain: a loss of output is no
-// success. check keeps its monitoring status.
+// success, unless its reader went away once it had what it wanted. check keeps its
+// monitoring status.
 int Conclude(const TCliOptions& options, int code, TLineOutput& out) {
     const bool written = out.Flush(std::chrono::milliseconds(DRAIN_MS));
-    if (written && out.Dropped() == 0)
+    if ((written && out.Dropped() == 0) || out.ReaderGone())
         return code;
     const std::string failure = out.Failure();
     Complain(std::to_string(out.Dropped()) + " lines dropped and " + std::to_string(out.Pending()) +
@@ -369,23 +419,30 @@ int Conclude(const TCliOptions& options, int code, TLineOutput& out) {
     return code == 0 && options.Command != "check" ? EXIT_OUTPUT_LOST : code;
 }
 
-int UsageError(const std::vector<std::string>& args, const std::string& error) {
-    Complain(error + "; see --help");
-    if (args.empty() || args[0] != "check")
+// A usage error of check is its one UNKNOWN line; the others go to standard error.
+int UsageError(const TCliOptions& options, const std::string& error) {
+    const std::string text = error + "; see --help";
+    if (options.Command != "check") {
+        Complain(text);
         return EXIT_USAGE;
-    std::printf("%s\n", PluginLine({TCheckStatus::Unknown, "UNKNOWN - " + error}, "").c_str());
+    }
+    std::printf("%s\n", PluginLine({TCheckStatus::Unknown, "UNKNOWN - " + text}, "").c_str());
     return static_cast<int>(TCheckStatus::Unknown);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A reader that went away shows as a failed write, never as a signal that ends the
+    // program: the help as well as the data ends quietly when "| head -1" has its line.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     TCliOptions options;
     const std::string error = ParseCliArguments(args, options);
     if (options.Help) {
-        const TTemperatureLimits defaults;
-        std::printf(USAGE, SettingArgsHelp().c_str(), defaults.Warning, defaults.Critical);
+        const TCheckLimits defaults;
+        std::printf(USAGE, SettingArgsHelp().c_str(), defaults.Warning.Text.c_str(),
+                    defaults.Critical.Text.c_str(), OVERHEAT_LIMIT);
         return 0;
     }
     if (options.Version) {
@@ -393,7 +450,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (!error.empty())
-        return UsageError(args, error);
+        return UsageError(options, error);
     BlockSignals(EndSignals());
     QCoreApplication application(argc, argv);
     const TOutputForm form = FormOf(options);

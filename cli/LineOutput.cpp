@@ -27,6 +27,7 @@ struct TLineOutput::TShared {
     bool Writing = false;
     bool Closing = false;
     std::string Failure;
+    bool ReaderGone = false;
 
     bool Fits(std::size_t size) const { return Failure.empty() && Pending + size <= Limit; }
 
@@ -43,8 +44,10 @@ struct TLineOutput::TShared {
             if (wrote < 0 && errno == EINTR)
                 continue;
             if (wrote < 0) {
+                const int error = errno;
                 std::lock_guard<std::mutex> hold(Lock);
-                Failure = std::strerror(errno);
+                Failure = std::strerror(error);
+                ReaderGone = error == EPIPE;
                 return false;
             }
             done += static_cast<std::size_t>(wrote);
@@ -140,4 +143,9 @@ std::size_t TLineOutput::Pending() const {
 std::string TLineOutput::Failure() const {
     std::lock_guard<std::mutex> hold(fShared->Lock);
     return fShared->Failure;
+}
+
+bool TLineOutput::ReaderGone() const {
+    std::lock_guard<std::mutex> hold(fShared->Lock);
+    return fShared->ReaderGone;
 }

@@ -38,6 +38,9 @@ public:
     std::size_t Pending() const;
     // The system's reason when a write failed (the reader went away); empty otherwise.
     std::string Failure() const;
+    // True when a write failed because nobody reads the descriptor any more: a pipe whose
+    // reader closed it, as "| head -1" does once it has what it wanted.
+    bool ReaderGone() const;
 
 private:
     struct TShared;

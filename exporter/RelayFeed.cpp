@@ -72,7 +72,9 @@ bool TRelayFeed::FreshReply(std::uint64_t connection, int group, TRelayClock::ti
     const std::lock_guard lock(fLock);
     if (!fUp || fConnection != connection)
         return false;
-    age = now - (group == GROUP_IDENTITY ? fLatestRead : fReadTimes[at]);
+    // A reply read after the caller took its time is as fresh as data gets, not younger.
+    age = std::max(now - (group == GROUP_IDENTITY ? fLatestRead : fReadTimes[at]),
+                   TRelayClock::duration::zero());
     if (age > maxAge)
         return false;
     reply = fReplies[at];

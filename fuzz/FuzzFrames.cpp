@@ -13,6 +13,7 @@
 // bytes one call can hold, decoded, or the error for its absence.
 
 #include "FuzzCheck.h"
+#include "FuzzPieces.h"
 #include "NBSockets30.h"
 
 #include <algorithm>
@@ -25,17 +26,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t RECEIVE_TIMEOUT_MS = 2000;
-constexpr std::uint8_t SIZE_COUNT_BITS = 0x07;
 constexpr std::uint8_t REPEAT_BIT = 0x08;
 constexpr std::size_t READ_SIZE = 1024;
 // Pieces of chosen sizes; the rest of the stream goes in reads of READ_SIZE, which keeps
 // the number of queued packets within what the socket pair holds.
 constexpr std::size_t MAX_CHOSEN_PIECES = 48;
-
-struct TInput {
-    std::vector<std::size_t> Sizes;
-    Bytes Stream;
-};
 
 struct TOutcome {
     bool Ok = false;
@@ -49,23 +44,16 @@ void RepeatPastOneBuffer(Bytes& stream) {
         stream.insert(stream.end(), once.begin(), once.end());
 }
 
-TInput Split(const std::uint8_t* data, std::size_t size) {
-    TInput input;
-    const std::uint8_t control = size == 0 ? 0 : data[0];
-    const std::size_t count = std::min<std::size_t>(control & SIZE_COUNT_BITS, size - 1);
-    for (std::size_t i = 1; i <= count; ++i)
-        input.Sizes.push_back(data[i] == 0 ? READ_SIZE : data[i]);
-    if (input.Sizes.empty())
-        input.Sizes.push_back(READ_SIZE);
-    input.Stream.assign(data + std::min(size, count + 1), data + size);
-    if ((control & REPEAT_BIT) != 0)
+TPieces Split(const std::uint8_t* data, std::size_t size) {
+    TPieces input = SplitPieces(data, size);
+    if ((input.Control & REPEAT_BIT) != 0)
         RepeatPastOneBuffer(input.Stream);
     return input;
 }
 
 // A piece never exceeds the room the receiver's next read has, so every read takes
 // exactly one piece, as a read of a stream socket could.
-std::size_t PieceSize(const TInput& input, std::size_t index, std::size_t sent) {
+std::size_t PieceSize(const TPieces& input, std::size_t index, std::size_t sent) {
     const std::size_t chosen =
         index < MAX_CHOSEN_PIECES ? input.Sizes[index % input.Sizes.size()] : READ_SIZE;
     return std::min({chosen, READ_SIZE, SW_BUFFER_SIZE - sent, input.Stream.size() - sent});
@@ -73,7 +61,7 @@ std::size_t PieceSize(const TInput& input, std::size_t index, std::size_t sent) 
 
 // Queues the stream (at most one receive buffer of it) and shuts the writing end. Returns
 // how many bytes were queued.
-std::size_t Feed(int writer, const TInput& input) {
+std::size_t Feed(int writer, const TPieces& input) {
     std::size_t sent = 0;
     for (std::size_t index = 0; sent < std::min(input.Stream.size(), SW_BUFFER_SIZE); ++index) {
         const std::size_t size = PieceSize(input, index, sent);
@@ -127,7 +115,7 @@ TOutcome Receive(int reader) {
     return outcome;
 }
 
-void CheckReceive(const TInput& input) {
+void CheckReceive(const TPieces& input) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair) != 0)
         Fail("no socket pair");
@@ -156,7 +144,7 @@ void CheckDecode(const Bytes& stream) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const TInput input = Split(data, size);
+    const TPieces input = Split(data, size);
     CheckDecode(input.Stream);
     CheckReceive(input);
     return 0;

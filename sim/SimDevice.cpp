@@ -10,8 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -20,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t SEND_TIMEOUT_MS = 3000;
+constexpr auto SEND_TIMEOUT = 3000ms;
 constexpr auto SERVED_WAIT = 2s;
 constexpr int READ_CHUNK = 1024;
 
@@ -32,26 +31,43 @@ bool SetNoDelay(TSocket handle) {
 } // namespace
 
 TSimDevice::TSimDevice(TSimOptions options)
-    : fOptions(std::move(options)), fPort(fOptions.Port), fScene(fOptions.Scene),
-      fWake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : fOptions(std::move(options)), fPort(fOptions.Port), fOwnLoop(std::make_unique<TSimLoop>()),
+      fLoop(*fOwnLoop), fScene(fOptions.Scene) {}
+
+TSimDevice::TSimDevice(TSimOptions options, TSimLoop& loop)
+    : fOptions(std::move(options)), fPort(fOptions.Port), fLoop(loop), fScene(fOptions.Scene) {}
 
 TSimDevice::~TSimDevice() {
     Stop();
-    if (fWake >= 0)
-        close(fWake);
 }
 
 bool TSimDevice::Start() {
     TAddressValue address{};
-    if (fThread.joinable() || fWake < 0 || !ParseAddress(fOptions.Address, address))
+    if (!ParseAddress(fOptions.Address, address))
         return false;
+    bool refuse = false;
+    {
+        const std::lock_guard lock(fLock);
+        if (fRunning)
+            return false;
+        refuse = fScene.Faults.Refuse;
+    }
+    if (fOwnLoop && !fOwnLoop->Start())
+        return false;
+    bool ready = false;
+    fLoop.Call([&] {
+        ready = refuse || OpenListener();
+        WatchSockets();
+    });
+    if (!ready) {
+        if (fOwnLoop)
+            fOwnLoop->Stop();
+        return false;
+    }
     const std::lock_guard lock(fLock);
-    if (!fScene.Faults.Refuse && !OpenListener())
-        return false;
     fStopping = false;
     fDropRequested = false;
     fRunning = true;
-    fThread = std::thread(&TSimDevice::Serve, this);
     return true;
 }
 
@@ -61,9 +77,9 @@ void TSimDevice::Stop() {
         fStopping = true;
     }
     fChanged.notify_all();
-    WakeServer();
-    if (fThread.joinable())
-        fThread.join();
+    fLoop.Call([this] { Detach(); });
+    if (fOwnLoop)
+        fOwnLoop->Stop();
 }
 
 std::string TSimDevice::Execute(const std::string& line) {
@@ -92,7 +108,10 @@ std::string TSimDevice::Execute(const std::string& line, TSimEffect& effect) {
     }
     fChanged.notify_all();
     if (ticket > 0) {
-        WakeServer();
+        fLoop.Call([this] {
+            ApplyRequests();
+            WatchSockets();
+        });
         WaitServed(ticket);
     }
     Pause(effect.WaitMs);
@@ -157,28 +176,48 @@ bool TSimDevice::WaitStation(bool connected, std::chrono::milliseconds timeout) 
     return fChanged.wait_for(lock, timeout, [&] { return fStationConnected == connected; });
 }
 
-// ---- Serving thread ------------------------------------------------------------------
+// ---- On the loop's thread ---------------------------------------------------------------
 
-void TSimDevice::Serve() {
-    while (ApplyRequests()) {
-        WaitForTraffic();
-        // The station first: a station that has just left makes room for the next one.
-        if (fStationReady)
+bool TSimDevice::OpenListener() {
+    if (!ListenOn(fOptions.Address, fPort.load(), 4, fListener))
+        return false;
+    fPort = BoundPort(fListener);
+    fLoop.Watch(fListener, [this](std::uint32_t) {
+        // The station first, whatever order epoll gives: a station that has just left
+        // makes room for the next one.
+        if (fStation != INVALID_SOCKET)
             ReadStation();
-        if (fListenerReady)
-            AcceptStation();
-    }
-    CloseStation("device stopped");
-    SocketShutdown(fListener);
-    const std::lock_guard lock(fLock);
-    fRunning = false;
+        AcceptStation();
+        Settle();
+    });
+    return true;
 }
 
-// Carries out what Execute asked for (drop, refuse) and tells it so. False on Stop.
-bool TSimDevice::ApplyRequests() {
+void TSimDevice::CloseListener() {
+    fLoop.Unwatch(fListener);
+    SocketShutdown(fListener);
+}
+
+void TSimDevice::Detach() {
+    CloseStation("device stopped");
+    CloseListener();
+    {
+        const std::lock_guard lock(fLock);
+        fRunning = false;
+    }
+    fChanged.notify_all();
+}
+
+// Carries out what Execute asked for (drop, refuse) and tells it so; a reply under way
+// goes out first.
+void TSimDevice::ApplyRequests() {
+    if (fReply) {
+        fRequestsDeferred = true;
+        return;
+    }
     std::unique_lock lock(fLock);
-    if (fStopping)
-        return false;
+    if (!fRunning || fStopping)
+        return;
     const bool drop = std::exchange(fDropRequested, false);
     const bool refuse = fScene.Faults.Refuse;
     const int ticket = fRequested;
@@ -190,37 +229,35 @@ bool TSimDevice::ApplyRequests() {
     fServed = ticket;
     lock.unlock();
     fChanged.notify_all();
-    return true;
 }
 
 void TSimDevice::FollowRefuse(bool refuse) {
     if (refuse && fListener != INVALID_SOCKET) {
-        SocketShutdown(fListener);
+        CloseListener();
         Report("not listening");
     } else if (!refuse && fListener == INVALID_SOCKET && OpenListener()) {
         Report("listening again");
     }
 }
 
-bool TSimDevice::OpenListener() {
-    if (!ListenOn(fOptions.Address, fPort.load(), 4, fListener))
-        return false;
-    fPort = BoundPort(fListener);
-    return true;
+// After each event on the sockets or of a reply: once no reply is under way, takes the
+// frames already received and what Execute asked for meanwhile, in that order.
+void TSimDevice::Settle() {
+    if (!fReply)
+        TakeFrames();
+    if (!fReply && std::exchange(fRequestsDeferred, false))
+        ApplyRequests();
+    WatchSockets();
 }
 
-void TSimDevice::WaitForTraffic() {
-    pollfd entries[3] = {{fListener, POLLIN, 0}, {fStation, POLLIN, 0}, {fWake, POLLIN, 0}};
-    const int ready = poll(entries, 3, -1);
-    fListenerReady = ready > 0 && entries[0].revents != 0;
-    fStationReady = ready > 0 && entries[1].revents != 0;
-    eventfd_t count = 0;
-    if (ready > 0 && entries[2].revents != 0)
-        eventfd_read(fWake, &count);
-}
-
-void TSimDevice::WakeServer() const {
-    eventfd_write(fWake, 1);
+// While a reply is under way the device neither reads nor takes a new station: it waits
+// for the socket to take the reply, or for nothing while the reply's timer runs.
+void TSimDevice::WatchSockets() {
+    constexpr std::uint32_t NONE = 0;
+    constexpr std::uint32_t READ = EPOLLIN;
+    constexpr std::uint32_t WRITE = EPOLLOUT;
+    fLoop.Want(fStation, !fReply ? READ : fReply->Flushing ? WRITE : NONE);
+    fLoop.Want(fListener, fReply ? NONE : READ);
 }
 
 void TSimDevice::AcceptStation() {
@@ -236,6 +273,10 @@ void TSimDevice::AcceptStation() {
     SetNoDelay(handle);
     fStation = handle;
     fPending.clear();
+    fLoop.Watch(fStation, [this](std::uint32_t) {
+        OnStation();
+        Settle();
+    });
     {
         const std::lock_guard lock(fLock);
         ++fConnections;
@@ -244,6 +285,13 @@ void TSimDevice::AcceptStation() {
     }
     fChanged.notify_all();
     Report("station connected");
+}
+
+void TSimDevice::OnStation() {
+    if (!fReply)
+        ReadStation();
+    else if (fReply->Flushing)
+        FlushChunk();
 }
 
 void TSimDevice::ReadStation() {
@@ -255,10 +303,15 @@ void TSimDevice::ReadStation() {
         return;
     }
     fPending.insert(fPending.end(), chunk, chunk + received);
+}
+
+// Answers the frames received in order, until one's reply has to wait.
+void TSimDevice::TakeFrames() {
     TSimBytes payload;
-    for (TFrameScan scan = TakeFrame(fPending, payload, SW_BUFFER_SIZE);
-         scan != TFrameScan::None && fStation != INVALID_SOCKET;
-         scan = TakeFrame(fPending, payload, SW_BUFFER_SIZE)) {
+    while (!fReply && fStation != INVALID_SOCKET) {
+        const TFrameScan scan = TakeFrame(fPending, payload, SW_BUFFER_SIZE);
+        if (scan == TFrameScan::None)
+            return;
         if (scan == TFrameScan::Payload)
             HandlePayload(payload);
         else
@@ -290,33 +343,84 @@ void TSimDevice::HandlePayload(const TSimBytes& payload) {
     }
     if (Reporting())
         Report("answer " + HexText(answer.Payload));
-    SendReply(ReplyFrame(faults, answer.Payload), faults);
+    BeginReply(ReplyFrame(faults, answer.Payload), faults);
 }
 
-void TSimDevice::SendReply(const TSimBytes& frame, const TSimFaults& faults) {
-    if (!Pause(faults.DelayMs))
-        return;
+// The reply waits for its delay, then goes out whole or a byte at a time.
+void TSimDevice::BeginReply(TSimBytes frame, const TSimFaults& faults) {
     const std::size_t count = faults.CloseMidFrame ? frame.size() / 2 : frame.size();
-    const bool sent = faults.ByteDelayMs > 0 ? SendSlowly(frame, count, faults.ByteDelayMs)
-                                             : SendAll(fStation, frame.data(),
-                                                       static_cast<int>(count), SEND_TIMEOUT_MS);
+    fReply = TReply{std::move(frame), count, 0, 0, faults.ByteDelayMs, faults.CloseMidFrame, false};
+    if (faults.DelayMs <= 0) {
+        SendChunk();
+        return;
+    }
+    fReplyTimer = fLoop.After(std::chrono::milliseconds(faults.DelayMs), [this] {
+        SendChunk();
+        Settle();
+    });
+}
+
+// Sends the rest of the reply, or its next byte when they go one at a time; the station
+// has SEND_TIMEOUT to take them.
+void TSimDevice::SendChunk() {
+    fReply->ChunkEnd = fReply->ByteDelayMs > 0 ? fReply->Sent + 1 : fReply->Count;
+    FlushChunk();
+    if (!fReply || !fReply->Flushing)
+        return;
+    fSendDeadline = fLoop.After(SEND_TIMEOUT, [this] {
+        EndReply(false);
+        Settle();
+    });
+}
+
+// Sends what the socket takes of the chunk; once all of it has gone, the reply ends or
+// pauses before its next byte.
+void TSimDevice::FlushChunk() {
+    TReply& reply = *fReply;
+    int sent = 0;
+    if (!SocketSend(fStation, reply.Bytes.data() + reply.Sent,
+                    static_cast<int>(reply.ChunkEnd - reply.Sent), sent)) {
+        if (SocketLastError() != SOCK_ERR_WOULD_BLOCK) {
+            EndReply(false);
+            return;
+        }
+        sent = 0;
+    }
+    reply.Sent += static_cast<std::size_t>(sent);
+    reply.Flushing = reply.Sent < reply.ChunkEnd;
+    if (reply.Flushing)
+        return;
+    fLoop.Cancel(fSendDeadline);
+    if (reply.Sent == reply.Count) {
+        EndReply(true);
+        return;
+    }
+    fReplyTimer = fLoop.After(std::chrono::milliseconds(reply.ByteDelayMs), [this] {
+        SendChunk();
+        Settle();
+    });
+}
+
+void TSimDevice::EndReply(bool sent) {
+    const bool closeAfter = fReply->CloseAfter;
+    DropReply();
     if (!sent)
         CloseStation("sending failed");
-    else if (faults.CloseMidFrame)
+    else if (closeAfter)
         CloseStation("connection closed mid-frame (fault)");
 }
 
-bool TSimDevice::SendSlowly(const TSimBytes& frame, std::size_t count, int pauseMs) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if ((i > 0 && !Pause(pauseMs)) || !SendAll(fStation, &frame[i], 1, SEND_TIMEOUT_MS))
-            return false;
-    }
-    return true;
+void TSimDevice::DropReply() {
+    fLoop.Cancel(fReplyTimer);
+    fLoop.Cancel(fSendDeadline);
+    fReply.reset();
 }
 
 void TSimDevice::CloseStation(const std::string& reason) {
+    DropReply();
     if (fStation == INVALID_SOCKET)
         return;
+    fLoop.Unwatch(fStation);
     SocketShutdown(fStation);
     {
         const std::lock_guard lock(fLock);
@@ -328,12 +432,12 @@ void TSimDevice::CloseStation(const std::string& reason) {
 
 // ---- Shared helpers --------------------------------------------------------------------
 
-// Waits ms milliseconds unless the device stops first; false when it stopped.
-bool TSimDevice::Pause(int ms) const {
-    std::unique_lock lock(fLock);
+// Waits ms milliseconds unless the device stops first.
+void TSimDevice::Pause(int ms) const {
     if (ms <= 0)
-        return !fStopping;
-    return !fChanged.wait_for(lock, std::chrono::milliseconds(ms), [&] { return fStopping; });
+        return;
+    std::unique_lock lock(fLock);
+    fChanged.wait_for(lock, std::chrono::milliseconds(ms), [&] { return fStopping; });
 }
 
 // A station that comes and goes again while the waiting thread wakes up counts too.
@@ -345,8 +449,8 @@ void TSimDevice::WaitForStation() const {
     });
 }
 
-// Waits until the serving thread has carried out the request numbered ticket, or no
-// serving thread is there to do it.
+// Waits until the loop has carried out the request numbered ticket for the device, or the
+// device no longer runs.
 void TSimDevice::WaitServed(int ticket) {
     std::unique_lock lock(fLock);
     fChanged.wait_for(lock, SERVED_WAIT,

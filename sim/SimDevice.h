@@ -4,8 +4,9 @@
 // device's framed request set, holds a device state that scripts and the station's writes
 // change, misbehaves on request, and records every payload it receives.
 //
-// One serving thread owns the sockets; every public operation may be called from any
-// thread at any time. Execute is how tests and trainers play a scene:
+// An event loop (SimLoop.h) serves the sockets: a loop of the device's own, or one that
+// serves a whole fleet. Every public operation may be called from any thread at any time.
+// Execute is how tests and trainers play a scene:
 //
 //     TSimOptions options;
 //     options.Port = 0;
@@ -16,15 +17,17 @@
 
 #include "NBSockets30.h"
 #include "SimFaults.h"
+#include "SimLoop.h"
 #include "SimScript.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // One payload received from the station, with the time its frame was complete.
@@ -40,7 +43,7 @@ struct TSimOptions {
     int Port = 10001;
     // The device state and faults at start; Scene.Faults.Refuse starts without listening.
     TSimScene Scene;
-    // Called on the serving thread with one line for each connection event, each payload
+    // Called on the loop's thread with one line for each connection event, each payload
     // received and each answer sent. May be empty.
     std::function<void(const std::string&)> OnEvent;
     // Keeps every payload received for Received() and the waits on it. A device that
@@ -50,16 +53,19 @@ struct TSimOptions {
 
 class TSimDevice {
 public:
+    // Served by a loop of its own, started and stopped with the device.
     explicit TSimDevice(TSimOptions options = {});
+    // Served by loop, which outlives the device and runs while it is started.
+    TSimDevice(TSimOptions options, TSimLoop& loop);
     // Stops the device.
     ~TSimDevice();
     TSimDevice(const TSimDevice&) = delete;
     TSimDevice& operator=(const TSimDevice&) = delete;
 
-    // Starts listening (unless the refuse fault is on) and the serving thread. False when
-    // the address is not a dotted quad, the port cannot be bound, or it already runs.
+    // Starts listening (unless the refuse fault is on) and serving. False when the address
+    // is not a dotted quad, the port cannot be bound, or it already runs.
     bool Start();
-    // Closes every connection and the listener and ends the serving thread; waits for it.
+    // Closes every connection and the listener; waits until the loop has done so.
     void Stop();
 
     // The port listened on: the port picked by the system once listening on port 0.
@@ -67,8 +73,9 @@ public:
 
     // Runs one command of the script language (see SimScript.h). Returns an empty string
     // on success, otherwise the one-line error text, and nothing changed. "wait" blocks the
-    // caller (Stop ends the wait early); "drop" and "fault refuse" take effect on the
-    // serving thread before Execute returns. Text the command prints goes to output.
+    // caller (Stop ends the wait early); "drop" and "fault refuse" take effect before
+    // Execute returns, after the reply under way if any. Text the command prints goes to
+    // output.
     std::string Execute(const std::string& line);
     std::string Execute(const std::string& line, std::string& output);
     // The same, giving everything the command asked for: its Output, and Loop for whoever
@@ -107,19 +114,39 @@ public:
     bool WaitStation(bool connected, std::chrono::milliseconds timeout) const;
 
 private:
-    void Serve();
-    bool ApplyRequests();
-    void FollowRefuse(bool refuse);
+    // A reply on its way out: the bytes, and how far they have gone.
+    struct TReply {
+        TSimBytes Bytes;
+        // Bytes to send before the reply is done (fewer than all for close-mid-frame).
+        std::size_t Count = 0;
+        std::size_t Sent = 0;
+        // The end of the bytes sent in one go: one byte when they go out one by one.
+        std::size_t ChunkEnd = 0;
+        int ByteDelayMs = 0;
+        bool CloseAfter = false;
+        // Waiting for the socket to take the rest of the chunk.
+        bool Flushing = false;
+    };
+
     bool OpenListener();
-    void WaitForTraffic();
-    void WakeServer() const;
+    void CloseListener();
+    void Detach();
+    void ApplyRequests();
+    void FollowRefuse(bool refuse);
+    void Settle();
+    void WatchSockets();
     void AcceptStation();
+    void OnStation();
     void ReadStation();
+    void TakeFrames();
     void HandlePayload(const TSimBytes& payload);
-    void SendReply(const TSimBytes& frame, const TSimFaults& faults);
-    bool SendSlowly(const TSimBytes& frame, std::size_t count, int pauseMs);
+    void BeginReply(TSimBytes frame, const TSimFaults& faults);
+    void SendChunk();
+    void FlushChunk();
+    void EndReply(bool sent);
+    void DropReply();
     void CloseStation(const std::string& reason);
-    bool Pause(int ms) const;
+    void Pause(int ms) const;
     void WaitForStation() const;
     void WaitServed(int ticket);
     void Report(const std::string& line) const;
@@ -128,6 +155,8 @@ private:
     TSimOptions fOptions;
     std::atomic<int> fPort;
     std::atomic<std::uint64_t> fRequests{0};
+    std::unique_ptr<TSimLoop> fOwnLoop;
+    TSimLoop& fLoop;
 
     // Guarded by fLock; fChanged is notified whenever any of them changes.
     mutable std::mutex fLock;
@@ -139,19 +168,19 @@ private:
     bool fRunning = false;
     bool fStopping = false;
     bool fDropRequested = false;
-    // Requests to the serving thread are numbered; fServed is the last one carried out.
+    // Requests to the loop are numbered; fServed is the last one carried out.
     int fRequested = 0;
     int fServed = 0;
 
-    // Readable whenever Execute or Stop has asked the serving thread to look at its
-    // requests; the serving thread sleeps in poll until then or until traffic arrives.
-    int fWake = -1;
-
-    // Owned by the serving thread while it runs.
-    std::thread fThread;
+    // The loop's while the device runs.
     TSocket fListener = INVALID_SOCKET;
     TSocket fStation = INVALID_SOCKET;
     TSimBytes fPending;
-    bool fListenerReady = false;
-    bool fStationReady = false;
+    std::optional<TReply> fReply;
+    // Between the steps of a reply: its delay, or the pause between two bytes.
+    TSimLoop::TTimer fReplyTimer;
+    // Ends a reply whose chunk the station has not taken in time.
+    TSimLoop::TTimer fSendDeadline;
+    // Execute asked for a drop or refuse while a reply was under way.
+    bool fRequestsDeferred = false;
 };

@@ -129,7 +129,7 @@ TSimFleet::TSimFleet(const TSimOptions& options, int count) {
             own.OnEvent = [on = options.OnEvent, prefix = "@" + std::to_string(i + 1) + " "](
                               const std::string& line) { on(prefix + line); };
         }
-        fDevices.push_back(std::make_unique<TSimDevice>(own));
+        fDevices.push_back(std::make_unique<TSimDevice>(own, fLoop));
     }
 }
 
@@ -140,6 +140,8 @@ TSimFleet::~TSimFleet() {
 std::string TSimFleet::Start() {
     if (fDevices.empty())
         return "no device to start";
+    if (!fLoop.Start())
+        return "cannot start serving: the fleet runs already, or the system gave no epoll";
     for (int number = 1; number <= Count(); ++number) {
         if (!Device(number).Start()) {
             Stop();
@@ -147,22 +149,15 @@ std::string TSimFleet::Start() {
                    std::to_string(Device(number).Port());
         }
     }
-    const std::lock_guard lock(fLock);
-    fStopping = false;
-    fChurnThread = std::thread(&TSimFleet::Churn, this);
+    fLoop.Call([this] { RestartChurn(); });
     return {};
 }
 
 void TSimFleet::Stop() {
-    {
-        const std::lock_guard lock(fLock);
-        fStopping = true;
-    }
-    fChurnChanged.notify_all();
-    if (fChurnThread.joinable())
-        fChurnThread.join();
+    fLoop.Call([this] { fLoop.Cancel(fChurnTimer); });
     for (const auto& device : fDevices)
         device->Stop();
+    fLoop.Stop();
 }
 
 std::string TSimFleet::Execute(const std::string& line) {
@@ -230,7 +225,7 @@ std::string TSimFleet::SetChurn(const std::string& command) {
         const std::lock_guard lock(fLock);
         fChurnRate = rate;
     }
-    fChurnChanged.notify_all();
+    fLoop.Call([this] { RestartChurn(); });
     return {};
 }
 
@@ -255,38 +250,38 @@ std::uint64_t TSimFleet::ChurnChanges() const {
     return fChurnChanges;
 }
 
+// Starts the churn over at the rate set last.
+void TSimFleet::RestartChurn() {
+    fLoop.Cancel(fChurnTimer);
+    fChurnPace = ChurnRate();
+    fChurnStart = Clock::now();
+    fChurnMade = 0;
+    if (fChurnPace > 0)
+        ScheduleChurn();
+}
+
 // Makes the changes due at the rate since it was set; a backlog of more than a second,
 // when the devices cannot keep up, is dropped rather than made up in a burst.
 void TSimFleet::Churn() {
-    using Clock = std::chrono::steady_clock;
-    std::mt19937 random(std::random_device{}());
+    const double elapsed = std::chrono::duration<double>(Clock::now() - fChurnStart).count();
+    const auto due = static_cast<std::uint64_t>(elapsed * fChurnPace);
+    if (due > fChurnMade + static_cast<std::uint64_t>(fChurnPace))
+        fChurnMade = due - 1;
     std::uniform_int_distribution<int> pickDevice(1, Count());
-    std::unique_lock lock(fLock);
-    int rate = 0;
-    Clock::time_point start;
-    std::uint64_t made = 0;
-    while (!fStopping) {
-        if (fChurnRate != rate) {
-            rate = fChurnRate;
-            start = Clock::now();
-            made = 0;
-        }
-        if (rate == 0) {
-            fChurnChanged.wait(lock, [&] { return fStopping || fChurnRate != 0; });
-            continue;
-        }
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        auto due = static_cast<std::uint64_t>(elapsed * rate);
-        if (due > made + static_cast<std::uint64_t>(rate))
-            made = due - 1;
-        for (; made < due && !fStopping && fChurnRate == rate; ++made) {
-            lock.unlock();
-            Device(pickDevice(random)).Execute(ChurnCommand(random));
-            lock.lock();
-            ++fChurnChanges;
-        }
-        const auto next = start + std::chrono::duration_cast<Clock::duration>(
-                                      std::chrono::duration<double>((made + 1.0) / rate));
-        fChurnChanged.wait_until(lock, next, [&] { return fStopping || fChurnRate != rate; });
+    const std::uint64_t before = fChurnMade;
+    for (; fChurnMade < due; ++fChurnMade)
+        Device(pickDevice(fChurnRandom)).Execute(ChurnCommand(fChurnRandom));
+    {
+        const std::lock_guard lock(fLock);
+        fChurnChanges += fChurnMade - before;
     }
+    ScheduleChurn();
+}
+
+// When the next change is due.
+void TSimFleet::ScheduleChurn() {
+    const auto next =
+        fChurnStart + std::chrono::duration_cast<Clock::duration>(
+                          std::chrono::duration<double>((fChurnMade + 1.0) / fChurnPace));
+    fChurnTimer = fLoop.After(next - Clock::now(), [this] { Churn(); });
 }

@@ -14,14 +14,13 @@
 //     fleet.Execute("churn 100");
 
 #include "SimDevice.h"
+#include "SimLoop.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 // The highest churn rate, changes a second.
@@ -53,10 +52,10 @@ public:
     TSimFleet(const TSimFleet&) = delete;
     TSimFleet& operator=(const TSimFleet&) = delete;
 
-    // Starts every device. Returns "" or the error text naming the address that failed,
-    // in which case none runs.
+    // Starts every device, all served by one event loop. Returns "" or the error text
+    // naming the address that failed, in which case none runs.
     std::string Start();
-    // Stops the churn and every device.
+    // Stops the churn, every device and the loop.
     void Stop();
 
     int Count() const { return static_cast<int>(fDevices.size()); }
@@ -80,19 +79,29 @@ public:
     std::uint64_t ChurnChanges() const;
 
 private:
+    using Clock = TSimLoop::Clock;
+
     std::string ExecuteOnAll(const std::string& command, TSimEffect& effect);
     std::string SetChurn(const std::string& command);
     std::string RequestCounts(const std::string& command, std::string& output);
+    void RestartChurn();
     void Churn();
+    void ScheduleChurn();
 
+    // Serves every device and runs the churn; made before the devices, gone after them.
+    TSimLoop fLoop;
     std::vector<std::string> fAddresses;
     std::vector<std::unique_ptr<TSimDevice>> fDevices;
 
-    // Guarded by fLock; fChurnChanged is notified when the rate changes or the fleet stops.
+    // Guarded by fLock.
     mutable std::mutex fLock;
-    std::condition_variable fChurnChanged;
     int fChurnRate = 0;
-    bool fStopping = false;
     std::uint64_t fChurnChanges = 0;
-    std::thread fChurnThread;
+
+    // The loop's: the churn under way, at fChurnPace changes a second since fChurnStart.
+    int fChurnPace = 0;
+    Clock::time_point fChurnStart;
+    std::uint64_t fChurnMade = 0;
+    TSimLoop::TTimer fChurnTimer;
+    std::mt19937 fChurnRandom{std::random_device{}()};
 };

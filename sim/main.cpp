@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -52,6 +53,16 @@ void ReadCommands(TSimFleet& fleet, std::ifstream script, const std::string& scr
 void WaitForSignal(const sigset_t& signals) {
     int signal = 0;
     sigwait(&signals, &signal);
+}
+
+// Each device takes two descriptors, its listener and its station's connection: a large
+// fleet needs more than the usual soft limit, so the program takes all the hard one allows.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 std::string ListeningText(const TSimCommandLine& command, const std::string& where) {
@@ -117,6 +128,7 @@ int main(int argc, char** argv) {
     // Nothing here reads back the payloads received; kept, they would pile up for as long
     // as the program runs.
     command.Options.Record = false;
+    RaiseDescriptorLimit();
     TSimFleet fleet(command.Options, command.Count);
     const std::string failure = fleet.Start();
     if (!failure.empty()) {

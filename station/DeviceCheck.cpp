@@ -36,18 +36,29 @@ void JudgeChecks(const TDeviceStatus& status, TVerdict& verdict) {
     }
 }
 
-void JudgePower(const TDeviceStatus& status, const TTemperatureLimits& limits, TVerdict& verdict) {
+void JudgePower(const TDeviceStatus& status, TVerdict& verdict) {
     for (int unit = 1; unit <= 2; ++unit) {
         if (PsuMonitored(status, unit) && PsuState(status, unit) == STATE_ERROR)
             verdict.Add(TCheckStatus::Critical, PsuStateLine(unit, STATE_ERROR));
     }
+}
+
+// A temperature above the critical range is the station's overheat.
+void JudgeTemperature(const TDeviceStatus& status, const TCheckLimits& limits, TVerdict& verdict) {
     if (!status.TempValid)
         return;
-    if (status.Temperature >= limits.Critical)
+    const std::string finding = "temperature " + std::to_string(status.Temperature) + "C";
+    if (limits.Critical.AlertsAbove(status.Temperature))
         verdict.Add(TCheckStatus::Critical, OverheatLine(status.Temperature));
-    else if (status.Temperature >= limits.Warning)
-        verdict.Add(TCheckStatus::Warning,
-                    "temperature " + std::to_string(status.Temperature) + "C");
+    else if (limits.Critical.Alerts(status.Temperature))
+        verdict.Add(TCheckStatus::Critical, finding);
+    else if (limits.Warning.Alerts(status.Temperature))
+        verdict.Add(TCheckStatus::Warning, finding);
+}
+
+void JudgeMode(const TDeviceStatus& status, const TCheckLimits& limits, TVerdict& verdict) {
+    if (limits.ManualWarning && !status.AutoMode)
+        verdict.Add(TCheckStatus::Warning, OutputLine(status.Output, false));
 }
 
 // One label=value;warn;crit;min;max item of performance data.
@@ -58,10 +69,12 @@ std::string Item(const std::string& label, const std::string& value, const std::
 
 } // namespace
 
-TCheckResult EvaluateDevice(const TDeviceStatus& status, const TTemperatureLimits& limits) {
+TCheckResult EvaluateDevice(const TDeviceStatus& status, const TCheckLimits& limits) {
     TVerdict verdict;
     JudgeChecks(status, verdict);
-    JudgePower(status, limits, verdict);
+    JudgePower(status, verdict);
+    JudgeTemperature(status, limits, verdict);
+    JudgeMode(status, limits, verdict);
     const std::string temperature =
         status.TempValid ? ", " + std::to_string(status.Temperature) + "C" : "";
     return verdict.Result(PrintableDeviceText(status.DeviceName) + ": " +
@@ -72,12 +85,12 @@ TCheckResult Unreachable(const std::string& reason) {
     return {TCheckStatus::Critical, "CRITICAL - " + reason};
 }
 
-std::string CheckPerformanceData(const TDeviceStatus& status, const TTemperatureLimits& limits,
+std::string CheckPerformanceData(const TDeviceStatus& status, const TCheckLimits& limits,
                                  std::optional<std::uint32_t> cyclesPerSecond) {
     const std::string temperature = status.TempValid ? std::to_string(status.Temperature) : "U";
     const std::string cycles = cyclesPerSecond ? std::to_string(*cyclesPerSecond) : "U";
-    return Item("temperature", temperature,
-                std::to_string(limits.Warning) + ';' + std::to_string(limits.Critical), "0;255") +
+    return Item("temperature", temperature, limits.Warning.Text + ';' + limits.Critical.Text,
+                "0;255") +
            ' ' + Item("psu1", std::to_string(status.Psu1State), ";", "0;3") + ' ' +
            Item("psu2", std::to_string(status.Psu2State), ";", "0;3") + ' ' +
            Item("output", std::to_string(status.Output), ";", "1;2") + ' ' +

@@ -4,6 +4,7 @@
 // systems expect.
 
 #include "StationText.h"
+#include "ThresholdRange.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,26 +20,29 @@ struct TCheckResult {
     std::string Summary;
 };
 
-// Temperatures from these on (degrees Celsius) are a warning or critical.
-struct TTemperatureLimits {
-    int Warning = 60;
-    int Critical = OVERHEAT_LIMIT;
+// What the check judges beyond the device's own findings: the temperature (degrees
+// Celsius) against a warning and a critical range, and whether MANUAL mode is a warning.
+// By default a warning from 60C on, critical from the station's overheat on.
+struct TCheckLimits {
+    TThresholdRange Warning = UpTo(59);
+    TThresholdRange Critical = UpTo(OVERHEAT_LIMIT - 1);
+    bool ManualWarning = false;
 };
 
 // Judges the state the link holds after its first complete pass. CRITICAL: a switched-on
 // check reports ERROR on the input on the output, a monitored power supply reports
-// ERROR, or the temperature is at the critical limit; WARNING: such a check reports ERROR
-// only on the input not on the output, or the temperature is at the warning limit; OK
-// otherwise.
-TCheckResult EvaluateDevice(const TDeviceStatus& status, const TTemperatureLimits& limits = {});
+// ERROR, or the critical range alerts on the temperature; WARNING: such a check reports
+// ERROR only on the input not on the output, the warning range alerts on the temperature,
+// or the device is in MANUAL mode where that is a warning; OK otherwise.
+TCheckResult EvaluateDevice(const TDeviceStatus& status, const TCheckLimits& limits = {});
 
 // The verdict when the device could not be read: CRITICAL with the reason.
 TCheckResult Unreachable(const std::string& reason);
 
-// The performance data of the device's state: temperature with its limits, each power
+// The performance data of the device's state: temperature with its ranges, each power
 // supply's state code, the input on the output (1 or 2), automatic mode (0 or 1) and the
 // link's poll cycles per second ("U" while not measured).
-std::string CheckPerformanceData(const TDeviceStatus& status, const TTemperatureLimits& limits,
+std::string CheckPerformanceData(const TDeviceStatus& status, const TCheckLimits& limits,
                                  std::optional<std::uint32_t> cyclesPerSecond);
 
 // The first line of a monitoring plugin's output: "SWITCH " + summary, then the

@@ -82,9 +82,14 @@ TCliProcess::~TCliProcess() {
     }
 }
 
-void TCliProcess::CloseOutput() {
+std::string TCliProcess::FirstLineThenClose() {
+    std::string line;
+    char c = 0;
+    while (::read(fOut, &c, 1) == 1 && c != '\n')
+        line += c;
     ::close(fOut);
     fOut = -1;
+    return line;
 }
 
 TCliResult TCliProcess::Finish(std::chrono::milliseconds timeout) {

@@ -26,8 +26,9 @@ public:
     TCliProcess& operator=(const TCliProcess&) = delete;
 
     pid_t Pid() const { return fPid; }
-    // Closes the reading end of its standard output, as a reader that went away does.
-    void CloseOutput();
+    // Reads standard output up to its first line end, then closes it as "| head -1" does,
+    // and returns that line.
+    std::string FirstLineThenClose();
     // Reads both streams to their end and waits for the program; kills it once timeout has
     // passed since its start.
     TCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(15));

@@ -50,24 +50,37 @@ std::string Note(std::uint64_t dropped) {
 
 } // namespace
 
-TEST(CliArgs, PluginFormAndPositionalFormReadTheSame) {
+TEST(CliArgs, PluginFormLongFormAndPositionalFormReadTheSame) {
     TCliOptions plugin;
-    ASSERT_EQ(Parse({"check", "-H", "127.0.0.01", "-p", "2000", "-t", "5", "-w", "40", "-c", "50"},
-                    plugin),
-              "");
+    ASSERT_EQ(
+        Parse({"check", "-H", "127.0.0.01", "-p", "2000", "-t", "5", "-w", "40", "-c", "@50:60"},
+              plugin),
+        "");
     EXPECT_EQ(plugin.Command, "check");
     EXPECT_EQ(plugin.Address, "127.0.0.1") << "normalised";
     EXPECT_EQ(plugin.Port, 2000);
     EXPECT_EQ(plugin.TimeoutSeconds, 5);
-    EXPECT_EQ(plugin.Limits.Warning, 40);
-    EXPECT_EQ(plugin.Limits.Critical, 50);
+    EXPECT_EQ(plugin.Limits.Warning.Text, "40");
+    EXPECT_EQ(plugin.Limits.Critical.Text, "@50:60");
+    EXPECT_FALSE(plugin.Limits.ManualWarning);
+
+    TCliOptions longForm;
+    ASSERT_EQ(Parse({"check", "--hostname=127.0.0.1", "--port", "2000", "--timeout=5", "--warning",
+                     "40", "--critical=@50:60", "--manual", "warning"},
+                    longForm),
+              "");
+    EXPECT_EQ(longForm.Address, "127.0.0.1");
+    EXPECT_EQ(longForm.Port, 2000);
+    EXPECT_EQ(longForm.TimeoutSeconds, 5);
+    EXPECT_EQ(longForm.Limits.Critical.Text, "@50:60");
+    EXPECT_TRUE(longForm.Limits.ManualWarning);
 
     TCliOptions positional;
     ASSERT_EQ(Parse({"check", "127.0.0.1", "--port", "2000"}, positional), "");
     EXPECT_EQ(positional.Address, "127.0.0.1");
     EXPECT_EQ(positional.Port, 2000);
-    EXPECT_EQ(positional.Limits.Warning, 60) << "defaults";
-    EXPECT_EQ(positional.Limits.Critical, 70);
+    EXPECT_EQ(positional.Limits.Warning.Text, "59") << "defaults: 60C warns, 70C is critical";
+    EXPECT_EQ(positional.Limits.Critical.Text, "69");
     EXPECT_EQ(positional.TimeoutSeconds, 10);
 
     TCliOptions withPort;
@@ -80,6 +93,19 @@ TEST(CliArgs, PluginFormAndPositionalFormReadTheSame) {
     EXPECT_EQ(select.Argument, "B");
     EXPECT_EQ(select.Address, "127.0.0.2");
     EXPECT_TRUE(select.Json);
+}
+
+TEST(CliArgs, AHostNameIsLookedUpAsIPv4) {
+    TCliOptions options;
+    ASSERT_EQ(Parse({"check", "-H", "localhost"}, options), "");
+    EXPECT_EQ(options.Address, "");
+    EXPECT_EQ(ResolveAddress(options), "");
+    EXPECT_EQ(options.Address, "127.0.0.1");
+    ASSERT_EQ(Parse({"report", "no-such-host.invalid:10017"}, options), "");
+    EXPECT_EQ(options.Port, 10017);
+    EXPECT_TRUE(
+        ResolveAddress(options).starts_with("cannot resolve host name \"no-such-host.invalid\": "));
+    EXPECT_EQ(Parse({"report", "localhost:0"}, options), "invalid port \"0\"");
 }
 
 TEST(CliArgs, HelpAndVersionWinOverAnythingElse) {
@@ -103,8 +129,12 @@ TEST(CliArgs, MistakesAreNamed) {
         {{"check", "-H", "127.0.0.1:2000", "-p", "2000"},
          "the port is given twice, in \"127.0.0.1:2000\" and by an option"},
         {{"check", "-H", "127.0.0.1", "-w", "hot"}, "bad value \"hot\" for -w"},
-        {{"check", "-H", "127.0.0.1", "-w", "80"},
-         "the warning temperature is above the critical one"},
+        {{"check", "-H", "10"}, "invalid IP address \"10\""},
+        {{"check", "-H", "127.0.0.1", "-w", "20:10"}, "bad value \"20:10\" for -w"},
+        {{"check", "-H", "127.0.0.1", "--manual=maybe"}, "bad value \"maybe\" for --manual"},
+        {{"check", "-H", "127.0.0.1", "--timeout="}, "bad value \"\" for --timeout"},
+        {{"report", "127.0.0.1", "--json=1"}, "bad option --json=1"},
+        {{"report", "127.0.0.1", "--critical", "40"}, "--critical is an option of check"},
         {{"check", "-H", "127.0.0.1", "-t"}, "bad option -t"},
         {{"check", "-H", "127.0.0.1", "-t", "0"}, "bad value \"0\" for -t"},
         {{"report", "127.0.0.1", "-w", "40"}, "-w is an option of check"},

@@ -1,6 +1,7 @@
 // The exporter's relay through its real program, against simulated devices on loopback: it
-// answers like the device itself, serves many clients and writers at once, keeps read-only
-// clients from writing, follows the device up and down, and shrugs off bad clients.
+// answers like the device itself, keeps read-only clients from writing, follows the device
+// up and down, and shrugs off bad clients. Many clients and writers at once are in
+// TestRelayControlRoom.cpp.
 
 #include "FrameScan.h"
 #include "QtWait.h"
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -22,13 +22,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::vector<std::string> READS = {"00 00 80 01 00", "01 00 80 06 00", "01 01 80 06 00",
+const std::vector<std::string> READS = {"00 00 80 01 00", READ_STATE, "01 01 80 06 00",
                                         "01 03 80 06 00", "01 02 80 06 00"};
-const std::string READ_STATE = READS[1];
-const std::string SELECT_A = "01 00 80 05 03 01 01 01";
-const std::string SELECT_B = "01 00 80 05 03 01 01 02";
-const std::string AUTO = "01 00 80 05 01 02";
-const TSimBytes STATE_ACK = Hex("01 00 10 70 01 05");
 // The simulator's settings with the sync time at 2.5 s and video DIF.LEVEL off.
 const std::string SETTINGS_WRITE =
     "01 01 80 05 16 01 01 19 00 00 00 00 00 04 14 00 01 15 03 00 00 05 01 00 01 78 00";
@@ -98,7 +93,6 @@ class TLinkClient {
 public:
     explicit TLinkClient(int port) {
         Link.OnCounters.Listen([this](TSwObject*) { Ready = true; });
-        Link.OnAutoMode.Listen([this](TSwObject* link) { Modes.push_back(link->AutoMode()); });
         Link.OnStop.Listen([this](TSwObject*, int code) { StopCode = code; });
         Link.OnLinkStat.Listen([this](TSwObject*, std::uint32_t, int kind) {
             Timeouts += kind == LINK_TIMEOUTS ? 1 : 0;
@@ -117,30 +111,7 @@ public:
     bool Ready = false;
     int StopCode = -1;
     int Timeouts = 0;
-    std::vector<bool> Modes;
 };
-
-// Sends count writes, select A and auto by turns, each after the last one's answer; the
-// number acknowledged.
-int Alternate(int port, int count) {
-    TSimClient client(port);
-    int acknowledged = 0;
-    for (int i = 0; i < count; ++i) {
-        if (client.Ask(i % 2 == 0 ? SELECT_A : AUTO, 3000) == STATE_ACK)
-            ++acknowledged;
-        std::this_thread::sleep_for(10ms);
-    }
-    return acknowledged;
-}
-
-// The value of a field "name=value" in a log line.
-std::string Field(const std::string& line, const std::string& name) {
-    const std::size_t at = line.find(" " + name + "=");
-    if (at == std::string::npos)
-        return "";
-    const std::size_t from = at + name.size() + 2;
-    return line.substr(from, line.find(' ', from) - from);
-}
 
 // Sockets connecting to port all at once, left open.
 std::vector<int> Connections(int port, int count) {
@@ -163,11 +134,6 @@ void RaiseDescriptorLimit() {
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
-}
-
-double Metric(TRelayRig& rig, const std::string& name, std::map<std::string, std::string> labels) {
-    labels["device"] = rig.Key();
-    return Sample(rig.Exporter().Metrics(), name, labels).value_or(-1);
 }
 
 } // namespace
@@ -199,53 +165,6 @@ TEST(Relay, AnswersLikeTheDeviceItself) {
     EXPECT_EQ(rig.LogLines({"Write refused: select B", "result=refused"}).size(), 1u);
 }
 
-TEST(Relay, StationsMonitorsAndWritersShareOneDevice) {
-    TRelayRig rig({"--relay.allow-write", "127.0.0.0/8"});
-    ASSERT_TRUE(rig.Ready());
-    std::vector<std::unique_ptr<TLinkClient>> watchers;
-    for (int i = 0; i < 4; ++i)
-        watchers.push_back(std::make_unique<TLinkClient>(rig.RelayPort()));
-    for (const auto& watcher : watchers)
-        ASSERT_TRUE(watcher->WaitReady());
-    TLinkClient station(rig.RelayPort());
-    ASSERT_TRUE(station.WaitReady());
-    station.Link.SelectInput(INPUT_B);
-    ASSERT_TRUE(PumpUntil([&] { return station.Link.Output() == INPUT_B; }, 3s));
-    EXPECT_EQ(rig.Device().State().Output, INPUT_B);
-
-    auto first = std::async(std::launch::async, Alternate, rig.RelayPort(), 20);
-    auto second = std::async(std::launch::async, Alternate, rig.RelayPort(), 20);
-    ASSERT_TRUE(PumpUntil([&] { return second.wait_for(0s) == std::future_status::ready; }, 30s));
-    ASSERT_TRUE(PumpUntil([&] { return first.wait_for(0s) == std::future_status::ready; }, 5s));
-    EXPECT_EQ(first.get(), 20);
-    EXPECT_EQ(second.get(), 20);
-
-    // Every write logged once, in the order carried out: the watchers saw each mode.
-    const auto writes = rig.LogLines({"Write ", "command="}, 41);
-    ASSERT_EQ(writes.size(), 41u);
-    std::vector<bool> modes{true};
-    std::map<std::string, int> perClient;
-    for (const std::string& line : writes) {
-        EXPECT_EQ(Field(line, "result"), "acknowledged") << line;
-        ++perClient[Field(line, "client")];
-        if (modes.back() != (Field(line, "command") == "auto"))
-            modes.push_back(!modes.back());
-    }
-    EXPECT_EQ(perClient.size(), 3u);
-    PumpFor(300ms);
-    for (const auto& watcher : watchers) {
-        EXPECT_EQ(watcher->Modes, modes);
-        EXPECT_EQ(watcher->StopCode, -1);
-    }
-    EXPECT_TRUE(rig.Exporter().WaitSample("control7710_auto_mode", {{"device", rig.Key()}},
-                                          modes.back() ? 1 : 0));
-    EXPECT_EQ(Metric(rig, "control7710_relay_writes_total", {{"command", "auto"}}), 20);
-    EXPECT_EQ(Metric(rig, "control7710_relay_writes_total", {{"command", "select"}}), 21);
-    EXPECT_EQ(Metric(rig, "control7710_relay_clients", {}), 5);
-    const double age = Metric(rig, "control7710_relay_data_age_seconds", {});
-    EXPECT_TRUE(age >= 0 && age <= 0.5) << age;
-}
-
 TEST(Relay, AWriteNotDoneInTimeIsNotAcknowledgedAndItsResendIsTheSameWrite) {
     TRelayRig rig({"--relay.allow-write", "127.0.0.1"});
     ASSERT_TRUE(rig.Ready());
@@ -259,8 +178,8 @@ TEST(Relay, AWriteNotDoneInTimeIsNotAcknowledgedAndItsResendIsTheSameWrite) {
     PumpFor(300ms);
     const auto writes = rig.LogLines({"Write ", "command="});
     ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(Field(writes[0], "result"), "acknowledged");
-    EXPECT_GE(std::stoi(Field(writes[0], "latency_ms")), 2700);
+    EXPECT_EQ(LogField(writes[0], "result"), "acknowledged");
+    EXPECT_GE(std::stoi(LogField(writes[0], "latency_ms")), 2700);
 }
 
 TEST(Relay, AReadOnlyRelayClosesAWriter) {

@@ -6,6 +6,7 @@
 #include "SimFleet.h"
 #include "SimScript.h"
 
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -174,6 +175,60 @@ TEST_F(FleetTest, ChurnChangesTheFleetAtItsRateUntilStopped) {
     EXPECT_EQ(fFleet.ChurnChanges(), made) << "churn 0 stops it";
 }
 
+// A station that sends and never reads fills the socket under its device's reply; the
+// other devices on the same loop answer on, and that device gives up on its station after
+// its send time-out, as a device of its own would.
+TEST_F(FleetTest, ADeviceWhoseStationNeverReadsStallsNoOther) {
+    constexpr int REQUESTS = 20;
+    ASSERT_EQ(fFleet.Execute("@1 fault junk 1048576"), "");
+    TSimClient deaf(fFleet.Device(1).Port(), fFleet.Address(1));
+    for (int i = 0; i < REQUESTS; ++i)
+        ASSERT_TRUE(deaf.Send(Hex("01 03 80 06 00")));
+
+    TSimClient station(fFleet.Device(2).Port(), fFleet.Address(2));
+    EXPECT_EQ(station.Ask("01 03 80 06 00").size(), 10U);
+    EXPECT_LT(fFleet.Device(1).Requests(), REQUESTS) << "the replies did not fill the socket";
+    EXPECT_TRUE(fFleet.Device(1).WaitStation(false, 5s));
+    EXPECT_EQ(station.Ask("01 03 80 06 00").size(), 10U);
+}
+
+int ThreadsOfThisProcess() {
+    std::ifstream status("/proc/self/status");
+    for (std::string word; status >> word;) {
+        if (word == "Threads:" && status >> word)
+            return std::stoi(word);
+    }
+    return -1;
+}
+
+// Every station sends before any reads its reply, so that the loop has them all at once.
+TEST(SimFleetLoop, OneThreadServesManyDevicesAtOnce) {
+    constexpr int COUNT = 100;
+    TSimOptions options;
+    options.Address = "127.0.78.1";
+    options.Port = 0;
+    const int before = ThreadsOfThisProcess();
+    TSimFleet fleet(options, COUNT);
+    ASSERT_EQ(fleet.Start(), "");
+    // One loop thread; a sanitizer's runtime may add a thread of its own.
+    EXPECT_LE(ThreadsOfThisProcess(), before + 2);
+
+    std::vector<std::unique_ptr<TSimClient>> stations;
+    for (int number = 1; number <= COUNT; ++number) {
+        ASSERT_EQ(fleet.Execute("@" + std::to_string(number) + " temp " + std::to_string(number)),
+                  "");
+        stations.push_back(
+            std::make_unique<TSimClient>(fleet.Device(number).Port(), fleet.Address(number)));
+        ASSERT_TRUE(stations.back()->Send(Hex("01 03 80 06 00"))) << number;
+    }
+    for (int number = 1; number <= COUNT; ++number) {
+        TSimBytes reply;
+        ASSERT_TRUE(stations[static_cast<std::size_t>(number - 1)]->Receive(reply)) << number;
+        ASSERT_EQ(reply.size(), 10U) << number;
+        EXPECT_EQ(reply[9], number) << "the temperature of device " << number;
+    }
+}
+
 TEST(SimFleetCommandLine, CountAndVersion) {
     TSimCommandLine command;
     ASSERT_EQ(ParseCommandLine({"--count", "250", "--bind", "127.0.1.1", "--version"}, command),
@@ -183,7 +238,7 @@ TEST(SimFleetCommandLine, CountAndVersion) {
 
     const std::vector<std::vector<std::string>> bad = {
         {"--count", "0"},
-        {"--count", "1001"},
+        {"--count", "2001"},
         {"--count", "ten"},
         {"--count"},
         {"--count", "2", "--bind", "10.0.0.1"},

@@ -192,22 +192,30 @@ TEST(DeviceCheck, DevicesWithoutVideoAnalysisAreJudgedOnAudioOnly) {
     EXPECT_EQ(EvaluateDevice(s).Status, TCheckStatus::Critical);
 }
 
-TEST(DeviceCheck, TemperatureLimitsGiveWarningThenCriticalFromTheirValueOn) {
+TCheckLimits Limits(const char* warning, const char* critical) {
+    return {*ParseThresholdRange(warning), *ParseThresholdRange(critical)};
+}
+
+TEST(DeviceCheck, TemperatureRangesAndManualModeGiveWarningOrCritical) {
     TDeviceStatus s = ExampleStatus();
-    const TTemperatureLimits limits{40, 50};
-    for (const auto& [celsius, status] : {std::pair{39, TCheckStatus::Ok},
-                                          {40, TCheckStatus::Warning},
-                                          {49, TCheckStatus::Warning},
-                                          {50, TCheckStatus::Critical}}) {
+    const TCheckLimits limits = Limits("40", "10:50");
+    for (const auto& [celsius, summary] : {std::pair{40, "OK - 7710/12: [A] -> [OUT] AUTO, 40C"},
+                                           {41, "WARNING - temperature 41C"},
+                                           {50, "WARNING - temperature 50C"},
+                                           {51, "CRITICAL - OVERHEAT 51C"},
+                                           {9, "CRITICAL - temperature 9C"}}) {
         s.Temperature = celsius;
-        EXPECT_EQ(EvaluateDevice(s, limits).Status, status) << celsius;
+        EXPECT_EQ(EvaluateDevice(s, limits).Summary, summary) << celsius;
     }
     s.TempValid = false;
     s.Temperature = 99;
     EXPECT_EQ(EvaluateDevice(s, limits).Status, TCheckStatus::Ok) << "no reading";
-    s.TempValid = true;
-    s.Temperature = 45;
-    EXPECT_EQ(EvaluateDevice(s, limits).Summary, "WARNING - temperature 45C");
+
+    s.AutoMode = false;
+    EXPECT_EQ(EvaluateDevice(s, limits).Status, TCheckStatus::Ok);
+    TCheckLimits manual = limits;
+    manual.ManualWarning = true;
+    EXPECT_EQ(EvaluateDevice(s, manual).Summary, "WARNING - [A] -> [OUT] MANUAL");
 }
 
 TEST(DeviceCheck, PluginLineCarriesThePerformanceDataAfterABar) {
@@ -216,7 +224,7 @@ TEST(DeviceCheck, PluginLineCarriesThePerformanceDataAfterABar) {
     s.PsuMonitoring = 2;
     s.Psu2State = STATE_ERROR;
     s.Temperature = 45;
-    const TTemperatureLimits limits{40, 50};
+    const TCheckLimits limits = Limits("40", "50");
     const std::string data = CheckPerformanceData(s, limits, 165U);
     EXPECT_EQ(data, "temperature=45;40;50;0;255 psu1=1;;;0;3 psu2=2;;;0;3 output=2;;;1;2 "
                     "auto=1;;;0;1 cycles=165;;;0;");
