@@ -21,6 +21,9 @@ constexpr auto REPLY_LIMIT = std::chrono::seconds(3);
 // One polled device: between cycles Group is 0, otherwise the group whose reply is awaited.
 struct TFloorDevice {
     TTimerSlot Timer;
+    // When its first cycle is to begin: the devices' cycles are spread over one interval,
+    // so that they do not all ask at once.
+    Clock::time_point FirstCycle{};
     TSocket Socket = INVALID_SOCKET;
     bool Connected = false;
     bool Polled = false;
@@ -40,8 +43,12 @@ public:
         if (fPoll < 0 || fStop < 0)
             throw TBenchError("the floor poller cannot create its descriptors");
         Watch(fStop, EPOLLIN, nullptr);
-        for (std::size_t i = 0; i < addresses.size(); ++i)
+        const Clock::time_point start = Clock::now();
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            fDevices[i].FirstCycle =
+                start + interval * static_cast<long>(i) / static_cast<long>(addresses.size());
             Open(fDevices[i], addresses[i], port);
+        }
         fThread = std::thread([this] { Run(); });
     }
 
@@ -112,7 +119,7 @@ private:
             if (!SocketConnectResult(device.Socket))
                 return Fail(device);
             device.Connected = true;
-            return StartCycle(device, now);
+            return fTimers.Set(device, std::max(now, device.FirstCycle));
         }
         if (device.Group != 0 && (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0)
             Read(device, now);
