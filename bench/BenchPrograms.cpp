@@ -205,6 +205,8 @@ TFleet::TFleet(int devices, const std::string& work)
         char text[INET_ADDRSTRLEN];
         fAddresses.emplace_back(inet_ntop(AF_INET, &address, text, sizeof text));
     }
+    // A log left by the fleet before would announce this simulator before it listens.
+    std::filesystem::remove(fSimLog);
     fSimulator = std::make_unique<TChild>(
         std::vector<std::string>{ProgramFolder() + "/control7710-sim", "--count",
                                  std::to_string(devices), "--bind", fAddresses.front()},
