@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -239,19 +240,22 @@ private:
     }
 
     void Dispatch(const epoll_event& event, TRelayClock::time_point now) {
-        if (event.data.u64 == WAKE_ID) {
+        // epoll_event is packed on x86-64: its 64-bit field is copied out, never bound
+        // to a reference.
+        const std::uint64_t id = event.data.u64;
+        if (id == WAKE_ID) {
             eventfd_t count = 0;
             eventfd_read(fWake, &count);
             return;
         }
-        const auto found = fEntries.find(event.data.u64);
+        const auto found = fEntries.find(id);
         if (found == fEntries.end())
             return;
         TPort& port = *found->second.Port;
         if (found->second.Client == nullptr)
             Accept(port, now);
         else
-            Serve(port, event.data.u64, event.events, now);
+            Serve(port, id, event.events, now);
     }
 
     // ---- Orders from other threads -----------------------------------------------------
