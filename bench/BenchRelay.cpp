@@ -117,7 +117,8 @@ void BenchOneDevice(const std::string& work, TBenchReport& report) {
 
 // ---- A fleet -------------------------------------------------------------------------
 
-// A station's link on each relay, each at the exporter's pace.
+// A station's link on each relay, each at the exporter's pace. A link that stops is
+// counted, not connected again: a loaded machine can make a link time out.
 class TClients {
 public:
     explicit TClients(const std::vector<int>& ports) {
@@ -128,25 +129,31 @@ public:
                 if (!std::exchange(ready, true))
                     ++fReady;
             });
-            link.OnStop.Listen([this](TSwObject*, int) { ++fStopped; });
+            link.OnStop.Listen([this](TSwObject*, int code) {
+                if (fStopped++ == 0)
+                    fFirstStopCode = code;
+            });
             link.Connect("127.0.0.1", port);
         }
-        if (!Await([this] { return fReady >= fLinks.size() || fStopped > 0; }, CLIENTS_WAIT))
+        if (!Await([this] { return fReady + fStopped >= fLinks.size(); }, CLIENTS_WAIT) ||
+            fReady == 0)
             throw TBenchError(
                 Format("%zu of %zu clients of the relays came up", fReady, fLinks.size()));
-        CheckRunning();
     }
 
-    void CheckRunning() const {
-        if (fStopped > 0)
-            throw TBenchError(Format("%zu clients of the relays stopped", fStopped));
+    // "" while every link runs.
+    std::string Stops() const {
+        return fStopped == 0 ? ""
+                             : Format("; %zu of %zu clients stopped, the first with code %d",
+                                      fStopped, fLinks.size(), fFirstStopCode);
     }
 
 private:
     std::vector<std::unique_ptr<TSwObject>> fLinks;
-    // Links past their first pass.
+    // Links past their first pass, and links stopped.
     std::size_t fReady = 0;
     std::size_t fStopped = 0;
+    int fFirstStopCode = 0;
 };
 
 // The exporter's CPU time over a window in which this thread runs its event loop, as a
@@ -169,12 +176,13 @@ void BenchFleetClients(const std::string& work, TBenchReport& report) {
     const TClients clients(ports);
     RunEventLoopFor(FLEET_WARM_UP);
     const double served = ExporterCpuPercent(fleet);
-    clients.CheckRunning();
+    const std::string stops = clients.Stops();
     report.Goal("relay_cpu_250",
                 Format("exporter %.1f%% of one core with %d devices and a station's link on each "
-                       "relay polling every %d ms, %.1f%% without clients (x%.2f)",
-                       served, FLEET_SIZE, INTERVAL_MS, alone, served / alone),
-                "<= 2x without clients", served <= GOAL_CPU_FACTOR * alone);
+                       "relay polling every %d ms, %.1f%% without clients (x%.2f)%s",
+                       served, FLEET_SIZE, INTERVAL_MS, alone, served / alone, stops.c_str()),
+                "<= 2x without clients, every client running",
+                served <= GOAL_CPU_FACTOR * alone && stops.empty());
 }
 
 } // namespace
