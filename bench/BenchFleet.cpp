@@ -64,6 +64,7 @@ struct TFleetFigures {
     double LatencyMax = 0;
     double ScrapeMs = 0;
     double ScrapeKb = 0;
+    double ShutdownMs = 0;
 };
 
 // One fleet and what is measured of it.
@@ -83,6 +84,7 @@ public:
         MeasureWindow(figures);
         MeasureScrape(figures);
         MeasureLatency(figures);
+        figures.ShutdownMs = fFleet.StopExporter().count();
         return figures;
     }
 
@@ -204,9 +206,10 @@ std::string CyclesText(const TCycles& cycles) {
 }
 
 // The goals of the large fleet beside the floor poller: CPU and threads.
-// The two CPU figures are compared per cycle done: on a busy machine the floor's one thread
-// may get too little of a core to keep its pace, and a floor that polls less also spends
-// less. When both keep 10 cycles a second, as on a quiet machine, the two ratios agree.
+// The CPU goal is the plain ratio of the two processes' CPU over the same window. On a busy
+// machine the floor's one thread may fall behind its pace and so spend less, which makes
+// the ratio worse; the ratio per cycle done is printed beside it to show when that happened.
+// CPU time depends on the machine, so the goal is not a strict one.
 void ReportLarge(const TFleetFigures& f, const std::string& name, TBenchReport& report) {
     const double ratio = f.FloorCpu > 0 ? f.ExporterCpu / f.FloorCpu : 0;
     const double perCycle =
@@ -216,8 +219,8 @@ void ReportLarge(const TFleetFigures& f, const std::string& name, TBenchReport& 
                        "(%s), %.2f times per cycle; simulator %.1f%%",
                        f.ExporterCpu, CyclesText(f.Cycles).c_str(), ratio, f.FloorCpu,
                        CyclesText(f.FloorCycles).c_str(), perCycle, f.SimulatorCpu),
-                Format("<= %.1f times the floor per cycle", GOAL_FLOOR_RATIO),
-                f.FloorCpu > 0 && perCycle <= GOAL_FLOOR_RATIO, TGoalKind::Fixed);
+                Format("<= %.1f times the floor", GOAL_FLOOR_RATIO),
+                f.FloorCpu > 0 && ratio <= GOAL_FLOOR_RATIO);
     const int threads =
         GOAL_THREADS_BEYOND_CORES + static_cast<int>(std::thread::hardware_concurrency());
     report.Goal(name + "threads", Format("%d threads in the exporter", f.Threads),
@@ -243,6 +246,8 @@ void Report(const TFleetFigures& f, TBenchReport& report) {
                                        f.LatencyP50, f.LatencyP99, f.LatencyMax, CHANGES);
     const std::string scrape = Format("%.2f ms, median of %d scrapes of /metrics (%.0f kB)",
                                       f.ScrapeMs, SCRAPES, f.ScrapeKb);
+    report.Figure(name + "shutdown",
+                  Format("%.0f ms from SIGTERM to the exporter's end", f.ShutdownMs));
     report.Figure(name + "switches",
                   Format("%.0f context switches a second in the exporter", f.SwitchesPerSecond));
     if (large)

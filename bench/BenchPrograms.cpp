@@ -57,13 +57,24 @@ TChild::TChild(const std::vector<std::string>& args, const std::string& logFile,
 TChild::~TChild() {
     if (fInput >= 0)
         close(fInput);
+    Stop();
+}
+
+std::chrono::duration<double, std::milli> TChild::Stop() {
+    if (fStopped)
+        return {};
+    fStopped = true;
+    const auto start = std::chrono::steady_clock::now();
     kill(fPid, SIGTERM);
-    for (int i = 0; i < 500 && waitpid(fPid, nullptr, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(10ms);
-    if (waitpid(fPid, nullptr, WNOHANG) == 0) {
+    const auto ended = [this] { return waitpid(fPid, nullptr, WNOHANG) != 0; };
+    while (!ended() && std::chrono::steady_clock::now() - start < 5s)
+        std::this_thread::sleep_for(1ms);
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (took >= 5s) {
         kill(fPid, SIGKILL);
         waitpid(fPid, nullptr, 0);
     }
+    return took;
 }
 
 void TChild::Send(const std::string& line) const {

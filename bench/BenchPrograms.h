@@ -23,10 +23,14 @@ public:
     // Writes a line to its standard input.
     void Send(const std::string& line) const;
     bool Running() const;
+    // Sends SIGTERM and waits for the end, killing the program after 5 s; returns how long
+    // it took to end. Once stopped, returns 0 at once.
+    std::chrono::duration<double, std::milli> Stop();
 
 private:
     pid_t fPid = -1;
     int fInput = -1;
+    bool fStopped = false;
 };
 
 // A temporary folder for the programs' output, removed with what it holds.
@@ -74,6 +78,8 @@ public:
     std::string ExporterLog() const { return ReadText(fExporterLog); }
     TChild& Simulator() { return *fSimulator; }
     const TChild& Exporter() const { return *fExporter; }
+    // Ends the exporter with SIGTERM; returns how long it took.
+    std::chrono::duration<double, std::milli> StopExporter() { return fExporter->Stop(); }
 
     // Waits until /metrics shows every device up.
     void WaitUntilAllUp();

@@ -36,6 +36,8 @@ public:
     void BeginDisconnect();
     void Disconnect();
     void LogStopped();
+    // The device's series stay in the registry when the watch goes.
+    void KeepSeries() { fMetrics.KeepSeries(); }
 
     void SetLabel(const std::string& label);
     // Serves the device's protocol where target says, or no longer.

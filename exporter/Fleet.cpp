@@ -44,11 +44,23 @@ TFleetChange TFleet::Apply(const std::vector<TTarget>& targets) {
 }
 
 void TFleet::StopAll() {
+    auto all = TakeAll();
+    Stop(all);
+}
+
+void TFleet::Shutdown() {
+    auto all = TakeAll();
+    for (auto& watch : all)
+        watch->KeepSeries();
+    Stop(all);
+}
+
+std::vector<std::unique_ptr<TDeviceWatch>> TFleet::TakeAll() {
     std::vector<std::unique_ptr<TDeviceWatch>> all;
     for (auto& [key, watch] : fWatches)
         all.push_back(std::move(watch));
     fWatches.clear();
-    Stop(all);
+    return all;
 }
 
 // A link may need up to one exchange time-out to end; every link is asked to stop before

@@ -32,9 +32,13 @@ public:
     TFleetChange Apply(const std::vector<TTarget>& targets);
     // Disconnects every device, all at once.
     void StopAll();
+    // Disconnects every device for the program's end: their series are left to go with the
+    // registry.
+    void Shutdown();
     std::size_t Size() const { return fWatches.size(); }
 
 private:
+    std::vector<std::unique_ptr<TDeviceWatch>> TakeAll();
     void Stop(std::vector<std::unique_ptr<TDeviceWatch>>& watches);
 
     TMetricFamilies& fFamilies;
