@@ -3,6 +3,7 @@
 #include "BenchReport.h"
 #include "UnitFile.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
@@ -20,8 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-constexpr int INTERVAL_MS = 100;
 
 [[noreturn]] void Exec(const std::vector<std::string>& args, const std::string& logFile,
                        int input) {
@@ -58,13 +57,24 @@ TChild::TChild(const std::vector<std::string>& args, const std::string& logFile,
 TChild::~TChild() {
     if (fInput >= 0)
         close(fInput);
+    Stop();
+}
+
+std::chrono::duration<double, std::milli> TChild::Stop() {
+    if (fStopped)
+        return {};
+    fStopped = true;
+    const auto start = std::chrono::steady_clock::now();
     kill(fPid, SIGTERM);
-    for (int i = 0; i < 500 && waitpid(fPid, nullptr, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(10ms);
-    if (waitpid(fPid, nullptr, WNOHANG) == 0) {
+    const auto ended = [this] { return waitpid(fPid, nullptr, WNOHANG) != 0; };
+    while (!ended() && std::chrono::steady_clock::now() - start < 5s)
+        std::this_thread::sleep_for(1ms);
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (took >= 5s) {
         kill(fPid, SIGKILL);
         waitpid(fPid, nullptr, 0);
     }
+    return took;
 }
 
 void TChild::Send(const std::string& line) const {
@@ -105,13 +115,34 @@ double CpuSecondsOf(pid_t pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-double RssMbOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+// A number field of a /proc status file ("VmRSS:", "Threads:"); 0 when it is missing.
+double StatusField(const std::string& path, const std::string& field) {
+    std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("VmRSS:"))
-            return std::stod(line.substr(6)) / 1024;
+        if (line.starts_with(field))
+            return std::stod(line.substr(field.size()));
     }
     return 0;
+}
+
+double RssMbOf(pid_t pid) {
+    return StatusField("/proc/" + std::to_string(pid) + "/status", "VmRSS:") / 1024;
+}
+
+int ThreadsOf(pid_t pid) {
+    return static_cast<int>(StatusField("/proc/" + std::to_string(pid) + "/status", "Threads:"));
+}
+
+double SwitchesOf(pid_t pid) {
+    double switches = 0;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        const std::string status = task.path().string() + "/status";
+        switches += StatusField(status, "voluntary_ctxt_switches:") +
+                    StatusField(status, "nonvoluntary_ctxt_switches:");
+    }
+    return switches;
 }
 
 int FreePort() {
@@ -173,25 +204,36 @@ bool WaitFor(const std::function<bool()>& done, Clock::duration timeout) {
 
 // ---- Fleet ---------------------------------------------------------------------------
 
-TFleet::TFleet(int devices, const std::string& work, const std::vector<std::string>& exporterArgs)
+TFleet::TFleet(int devices, const std::string& work)
     : fDevices(devices), fSimLog(work + "/simulator.log"), fExporterLog(work + "/exporter.log") {
-    const std::string& folder = ProgramFolder();
     std::mt19937 random(std::random_device{}());
-    fBase = "127." + std::to_string(std::uniform_int_distribution(20, 219)(random)) + "." +
-            std::to_string(std::uniform_int_distribution(1, 250)(random)) + ".";
+    const std::uint32_t base = (127U << 24) +
+                               (std::uniform_int_distribution(20U, 219U)(random) << 16) +
+                               (std::uniform_int_distribution(1U, 250U)(random) << 8) + 1;
+    // The simulator's devices listen on consecutive addresses from the one it was given.
+    for (int number = 0; number < devices; ++number) {
+        const in_addr address{htonl(base + static_cast<std::uint32_t>(number))};
+        char text[INET_ADDRSTRLEN];
+        fAddresses.emplace_back(inet_ntop(AF_INET, &address, text, sizeof text));
+    }
+    // A log left by the fleet before would announce this simulator before it listens.
+    std::filesystem::remove(fSimLog);
     fSimulator = std::make_unique<TChild>(
-        std::vector<std::string>{folder + "/control7710-sim", "--count", std::to_string(devices),
-                                 "--bind", fBase + "1"},
+        std::vector<std::string>{ProgramFolder() + "/control7710-sim", "--count",
+                                 std::to_string(devices), "--bind", fAddresses.front()},
         fSimLog, true);
     if (!WaitFor([&] { return Count(ReadText(fSimLog), "listening on") > 0; }, 10s))
         throw TBenchError("the fleet simulator did not start; see " + fSimLog);
+}
+
+void TFleet::StartExporter(const std::vector<std::string>& exporterArgs) {
+    const std::string& folder = ProgramFolder();
     fPort = FreePort();
     std::vector<std::string> args = {folder + "/control7710-exporter", "--web.listen-address",
                                      "127.0.0.1:" + std::to_string(fPort), "--interval",
-                                     std::to_string(INTERVAL_MS)};
+                                     std::to_string(FLEET_INTERVAL_MS)};
     args.insert(args.end(), exporterArgs.begin(), exporterArgs.end());
-    for (int number = 1; number <= devices; ++number)
-        args.push_back(Address(number));
+    args.insert(args.end(), fAddresses.begin(), fAddresses.end());
     fExporter = std::make_unique<TChild>(args, fExporterLog, false);
 }
 
@@ -203,12 +245,9 @@ void TFleet::WaitUntilAllUp() {
 }
 
 bool TFleet::AllUp(const std::string& metrics) const {
-    for (int number = 1; number <= fDevices; ++number) {
-        if (metrics.find("control7710_up{device=\"" + Address(number) + "\"} 1\n") ==
-            std::string::npos)
-            return false;
-    }
-    return true;
+    return std::all_of(fAddresses.begin(), fAddresses.end(), [&](const std::string& address) {
+        return metrics.find("control7710_up{device=\"" + address + "\"} 1\n") != std::string::npos;
+    });
 }
 
 std::vector<double> TFleet::Requests() {

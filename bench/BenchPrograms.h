@@ -23,10 +23,14 @@ public:
     // Writes a line to its standard input.
     void Send(const std::string& line) const;
     bool Running() const;
+    // Sends SIGTERM and waits for the end, killing the program after 5 s; returns how long
+    // it took to end. Once stopped, returns 0 at once.
+    std::chrono::duration<double, std::milli> Stop();
 
 private:
     pid_t fPid = -1;
     int fInput = -1;
+    bool fStopped = false;
 };
 
 // A temporary folder for the programs' output, removed with what it holds.
@@ -42,6 +46,9 @@ struct TWorkFolder {
 // User and system CPU time of a process so far, in seconds.
 double CpuSecondsOf(pid_t pid);
 double RssMbOf(pid_t pid);
+int ThreadsOf(pid_t pid);
+// Context switches of every thread of a process so far, voluntary or not.
+double SwitchesOf(pid_t pid);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreePort();
 // The body of GET path from 127.0.0.1:port; empty when the request failed.
@@ -51,20 +58,28 @@ std::size_t Count(const std::string& text, const std::string& part);
 // Checks done every 20 ms until it holds; false when timeout passed first.
 bool WaitFor(const std::function<bool()>& done, std::chrono::steady_clock::duration timeout);
 
+// The exporter's poll cycle in a fleet run, and the floor poller's.
+inline constexpr int FLEET_INTERVAL_MS = 100;
+
 // The simulator serving a fleet of devices on consecutive addresses of a loopback base of
-// its own, and the exporter polling all of them every 100 ms with further options, its log
-// in a file. Throws TBenchError when either does not start.
+// its own, and once started the exporter polling all of them every 100 ms with further
+// options, its log in a file. Throws TBenchError when either does not start.
 class TFleet {
 public:
-    TFleet(int devices, const std::string& work, const std::vector<std::string>& exporterArgs = {});
+    TFleet(int devices, const std::string& work);
 
+    void StartExporter(const std::vector<std::string>& exporterArgs = {});
     int Devices() const { return fDevices; }
-    std::string Address(int number) const { return fBase + std::to_string(number); }
+    // Device number (from 1) as the simulator numbers them.
+    const std::string& Address(int number) const { return fAddresses[number - 1]; }
+    const std::vector<std::string>& Addresses() const { return fAddresses; }
     // The exporter's web port.
     int Port() const { return fPort; }
     std::string ExporterLog() const { return ReadText(fExporterLog); }
     TChild& Simulator() { return *fSimulator; }
     const TChild& Exporter() const { return *fExporter; }
+    // Ends the exporter with SIGTERM; returns how long it took.
+    std::chrono::duration<double, std::milli> StopExporter() { return fExporter->Stop(); }
 
     // Waits until /metrics shows every device up.
     void WaitUntilAllUp();
@@ -77,7 +92,7 @@ private:
     int fDevices;
     std::string fSimLog;
     std::string fExporterLog;
-    std::string fBase;
+    std::vector<std::string> fAddresses;
     int fPort = 0;
     std::unique_ptr<TChild> fSimulator;
     std::unique_ptr<TChild> fExporter;

@@ -167,7 +167,8 @@ double ExporterCpuPercent(const TFleet& fleet) {
 }
 
 void BenchFleetClients(const std::string& work, TBenchReport& report) {
-    TFleet fleet(FLEET_SIZE, work, {"--relay.base-port", "0"});
+    TFleet fleet(FLEET_SIZE, work);
+    fleet.StartExporter({"--relay.base-port", "0"});
     fleet.WaitUntilAllUp();
     const std::vector<int> ports = WaitRelayPorts([&] { return fleet.ExporterLog(); }, FLEET_SIZE);
     std::this_thread::sleep_for(FLEET_WARM_UP);

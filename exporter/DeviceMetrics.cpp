@@ -262,6 +262,13 @@ TDeviceMetrics::~TDeviceMetrics() {
     fLinkSeries.reset();
 }
 
+void TDeviceMetrics::KeepSeries() {
+    for (TSeriesSet* set : {fInfo.get(), fState ? &fState->Set : nullptr, fLinkSeries.get()}) {
+        if (set != nullptr)
+            set->Keep();
+    }
+}
+
 void TDeviceMetrics::Connected() {
     SetValue(fFamilies.Up, fUp, 1);
     Increment(fFamilies.Connects, fConnects);

@@ -24,9 +24,9 @@ TSwObject::TNotifySlot TSwObject::*const STATUS_SLOTS[] = {
 } // namespace
 
 TDeviceWatch::TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
-                           std::chrono::milliseconds cyclePeriod, TRelay* relay)
+                           std::chrono::milliseconds cyclePeriod, TLinkLoop& loop, TRelay* relay)
     : fTarget(target), fKey(DeviceKey(target)), fLog(std::move(log)), fCyclePeriod(cyclePeriod),
-      fMetrics(families, fKey, target.Label), fBackoff(RandomShare()) {
+      fMetrics(families, fKey, target.Label), fBackoff(RandomShare()), fLink(loop) {
     if (relay != nullptr) {
         fRelay = std::make_unique<TRelayAttachment>(*relay, fKey, fLink);
         fRelay->Serve(target.Relay);
@@ -46,6 +46,10 @@ void TDeviceWatch::Start() {
 
 void TDeviceWatch::CancelRetry() {
     fRetry.stop();
+}
+
+void TDeviceWatch::BeginDisconnect() {
+    fLink.BeginDisconnect();
 }
 
 void TDeviceWatch::Disconnect() {

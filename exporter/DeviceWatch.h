@@ -19,21 +19,25 @@ using TLogSink = std::function<void(TLogEvent)>;
 
 class TDeviceWatch {
 public:
-    // relay, when given, serves the device's protocol where the target says.
+    // loop drives the link; relay, when given, serves the device's protocol where the
+    // target says.
     TDeviceWatch(const TTarget& target, TMetricFamilies& families, TLogSink log,
-                 std::chrono::milliseconds cyclePeriod, TRelay* relay = nullptr);
+                 std::chrono::milliseconds cyclePeriod, TLinkLoop& loop, TRelay* relay = nullptr);
     // Disconnects unless that was done already.
     ~TDeviceWatch();
     TDeviceWatch(const TDeviceWatch&) = delete;
     TDeviceWatch& operator=(const TDeviceWatch&) = delete;
 
     void Start();
-    // Ending the watch on request takes three steps, so that many watches can wait for
-    // their links at once: CancelRetry on the event loop's thread, then Disconnect, which
-    // any one thread may call, then LogStopped on the event loop's thread again.
+    // Ending the watch on request takes four steps on the event loop's thread, so that many
+    // watches can wait for their links at once: CancelRetry, BeginDisconnect, then
+    // Disconnect, which waits for the link's end, then LogStopped.
     void CancelRetry();
+    void BeginDisconnect();
     void Disconnect();
     void LogStopped();
+    // The device's series stay in the registry when the watch goes.
+    void KeepSeries() { fMetrics.KeepSeries(); }
 
     void SetLabel(const std::string& label);
     // Serves the device's protocol where target says, or no longer.

@@ -145,7 +145,7 @@ private:
         // The server and the links end side by side.
         std::jthread serverStop([this] { fServer.reset(); });
         if (fFleet)
-            fFleet->StopAll();
+            fFleet->Shutdown();
         QCoreApplication::exit(0);
     }
 

@@ -1,7 +1,6 @@
 #include "Fleet.h"
 
 #include <set>
-#include <thread>
 
 TFleet::TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod,
                TRelay* relay)
@@ -24,7 +23,8 @@ TFleetChange TFleet::Apply(const std::vector<TTarget>& targets) {
             ++change.Kept;
             continue;
         }
-        auto watch = std::make_unique<TDeviceWatch>(target, fFamilies, fLog, fCyclePeriod, fRelay);
+        auto watch =
+            std::make_unique<TDeviceWatch>(target, fFamilies, fLog, fCyclePeriod, fLoop, fRelay);
         watch->Start();
         fWatches.emplace(key, std::move(watch));
         ++change.Added;
@@ -44,24 +44,34 @@ TFleetChange TFleet::Apply(const std::vector<TTarget>& targets) {
 }
 
 void TFleet::StopAll() {
+    auto all = TakeAll();
+    Stop(all);
+}
+
+void TFleet::Shutdown() {
+    auto all = TakeAll();
+    for (auto& watch : all)
+        watch->KeepSeries();
+    Stop(all);
+}
+
+std::vector<std::unique_ptr<TDeviceWatch>> TFleet::TakeAll() {
     std::vector<std::unique_ptr<TDeviceWatch>> all;
     for (auto& [key, watch] : fWatches)
         all.push_back(std::move(watch));
     fWatches.clear();
-    Stop(all);
+    return all;
 }
 
-// A link may need up to one exchange time-out to end; waiting for the links one after
-// the other could add those up, so each waits on a thread of its own.
+// A link may need up to one exchange time-out to end; every link is asked to stop before
+// the first is waited for, so that those times do not add up.
 void TFleet::Stop(std::vector<std::unique_ptr<TDeviceWatch>>& watches) {
-    for (auto& watch : watches)
+    for (auto& watch : watches) {
         watch->CancelRetry();
-    {
-        std::vector<std::jthread> waits;
-        waits.reserve(watches.size());
-        for (auto& watch : watches)
-            waits.emplace_back([&watch] { watch->Disconnect(); });
+        watch->BeginDisconnect();
     }
+    for (auto& watch : watches)
+        watch->Disconnect();
     for (auto& watch : watches)
         watch->LogStopped();
     watches.clear();

@@ -4,6 +4,7 @@
 // without touching the devices that stay.
 
 #include "DeviceWatch.h"
+#include "LinkLoop.h"
 
 #include <map>
 #include <memory>
@@ -31,14 +32,20 @@ public:
     TFleetChange Apply(const std::vector<TTarget>& targets);
     // Disconnects every device, all at once.
     void StopAll();
+    // Disconnects every device for the program's end: their series are left to go with the
+    // registry.
+    void Shutdown();
     std::size_t Size() const { return fWatches.size(); }
 
 private:
+    std::vector<std::unique_ptr<TDeviceWatch>> TakeAll();
     void Stop(std::vector<std::unique_ptr<TDeviceWatch>>& watches);
 
     TMetricFamilies& fFamilies;
     TLogSink fLog;
     std::chrono::milliseconds fCyclePeriod;
     TRelay* fRelay;
+    // Drives every link; outlives the watches.
+    TLinkLoop fLoop;
     std::map<std::string, std::unique_ptr<TDeviceWatch>> fWatches;
 };

@@ -4,23 +4,17 @@
 // queue, carrying its message number, one value, and for a status group a copy of the
 // group's payload, which goes away with the event.
 
-#include "DeviceProtocol.h"
+#include "LinkNotice.h"
 
 #include <QEvent>
 #include <QObject>
 #include <array>
 #include <cstdint>
 
-constexpr int WM_SW_COMMAND = 1025;
-constexpr int WM_SW_CONNECTED = 1026;
-constexpr int WM_SW_STOPPED = 1027;
-constexpr int WM_SW_LINKSTAT = 1028;
-// WM_SW_GROUP + g carries group g (1..5).
-constexpr int WM_SW_GROUP = 1124;
-
 class TSwNotification : public QEvent {
 public:
     TSwNotification(int message, std::int32_t param, std::int32_t value = 0);
+    explicit TSwNotification(const TLinkNotice& notice);
 
     static QEvent::Type Type();
 

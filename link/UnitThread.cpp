@@ -1,18 +1,15 @@
 #include "UnitThread.h"
 
+#include "LinkLoop.h"
 #include "Notification.h"
 
 #include <QObject>
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <sys/prctl.h>
 
 namespace {
-
-constexpr std::uint32_t RATE_PERIOD_MS = 1000;
-constexpr int MAX_ATTEMPTS = 3;
 
 // Sleeps as close to ms milliseconds as the platform allows.
 void Pause(std::uint32_t ms) {
@@ -70,305 +67,109 @@ std::uint32_t Milliseconds(std::chrono::milliseconds span) {
 
 // ---- Worker ----------------------------------------------------------------------
 
-// Everything the worker thread keeps for one connection, and its steps.
+// The worker thread's driver of the link machine: it carries out each step with the
+// blocking calls of the socket layer, and feeds the outcome back.
 class TSwObject::TWorker {
 public:
-    TWorker(TSwObject& link, QObject* target, std::chrono::milliseconds minCyclePeriod,
-            const TLinkTiming& timing, std::shared_ptr<TLinkTap> tap)
-        : fLink(link), fTarget(target), fMinCyclePeriod(minCyclePeriod),
-          fTimeoutMs(Milliseconds(timing.Timeout)), fRetryPauseMs(Milliseconds(timing.RetryPause)),
-          fTap(std::move(tap)) {}
+    TWorker(TSwObject& link, QObject* target, TLinkSetup setup)
+        : fLink(link), fTarget(target),
+          fMachine(link.fCommands, {link.SettingsWritten, link.PowerWritten}, std::move(setup)) {}
 
     void Run() {
         // The pauses of a cycle are 1 ms; the default timer slack would add to each.
         prctl(PR_SET_TIMERSLACK, 1000UL);
-        fLink.SettingsWritten = false;
-        fLink.PowerWritten = false;
-        if (Open()) {
-            Cycles();
-        } else {
-            fStopCode = STOP_CONNECT_FAILED;
-            fLink.fStop = true;
-        }
-        TSocket socket = fLink.fSocket.exchange(INVALID_SOCKET);
-        SocketShutdown(socket);
-        EndCommand(TCommandEnd::Failed, nullptr, 0);
-        if (fTap)
-            fTap->LinkEnded(fStopCode);
-        fLink.fRunning = false;
-        Post(new TSwNotification(WM_SW_STOPPED, fStopCode));
+        TLinkStep step = fMachine.Start();
+        while (step.Action != TLinkAction::Close)
+            step = Carry(step);
+        End(step);
     }
 
 private:
-    bool Stopping() const { return fLink.fStop.load(); }
+    TLinkStep Carry(const TLinkStep& step) {
+        switch (step.Action) {
+        case TLinkAction::Connect:
+            return Open(step.Limit);
+        case TLinkAction::Exchange:
+            return Exchange(step);
+        case TLinkAction::Pause:
+            Pause(Milliseconds(step.Span));
+            return Feed([&] { return fMachine.PauseEnded(TLinkClock::now()); });
+        case TLinkAction::Wait:
+            WaitUntil(step.Until);
+            return Feed([&] { return fMachine.PauseEnded(TLinkClock::now()); });
+        case TLinkAction::Post:
+            Post(new TSwNotification(step.Notice));
+            return fMachine.Next();
+        default:
+            return fMachine.Next();
+        }
+    }
 
-    bool Open() {
+    // Hands the machine a stop request made since the last input, then the input.
+    template <typename TInput> TLinkStep Feed(TInput input) {
+        if (fLink.fStop)
+            fMachine.RequestStop();
+        return input();
+    }
+
+    TLinkStep Open(std::chrono::milliseconds limit) {
         TSocket socket = INVALID_SOCKET;
         if (!SocketOpen(socket) ||
-            !SocketConnectTimeout(socket, fLink.fAddress, fLink.fPort, fTimeoutMs)) {
+            !SocketConnectTimeout(socket, fLink.fAddress, fLink.fPort, Milliseconds(limit))) {
             SocketShutdown(socket);
-            return false;
+            return Feed([&] { return fMachine.ConnectFailed(); });
         }
         fLink.fSocket = socket;
-        return true;
+        return Feed([&] { return fMachine.Connected(TLinkClock::now()); });
     }
 
-    // Polls until the stop flag is set. A Disconnect made while the connect was still
-    // pending stands: the flag is not cleared on success.
-    void Cycles() {
-        fRateTick = TickCount();
-        while (!Stopping()) {
-            const auto cycleStart = std::chrono::steady_clock::now();
-            Pause(1);
-            fFirstPost = GROUP_IDENTITY;
-            if (!fFirstCycle)
-                RunCommand();
-            if (Stopping())
-                break;
-            Poll();
-            if (Stopping())
-                break;
-            Notify();
-            WaitOutCycle(cycleStart);
-        }
-    }
-
-    // Holds the next cycle back until the minimum period since cycleStart has passed;
-    // a Disconnect ends the wait at once.
-    void WaitOutCycle(std::chrono::steady_clock::time_point cycleStart) {
-        if (fMinCyclePeriod.count() <= 0)
-            return;
-        std::unique_lock lock(fLink.fWakeLock);
-        fLink.fWake.wait_until(lock, cycleStart + fMinCyclePeriod, [this] { return Stopping(); });
-    }
-
-    void GiveUp(int stopCode, int error) {
-        fLink.fLastError = error;
-        fStopCode = stopCode;
-        fLink.fStop = true;
-    }
-
-    bool Send(const std::uint8_t* bytes, int length) {
-        if (SendFrame(fLink.fSocket, bytes, length, fTimeoutMs))
-            return true;
-        GiveUp(STOP_WRITE_FAILED, SocketLastError());
-        return false;
-    }
-
-    void RunCommand() {
-        TCommand command;
-        TWriteRequest request;
-        if (!fLink.fCommands.Take(command) ||
-            !BuildWriteRequest(command.Code, command.Argument, command.Settings, request))
-            return;
-        if (command.Code == CMD_WRITE_SETTINGS)
-            fLink.SettingsWritten = true;
-        if (command.Code == CMD_POWER_MONITORING)
-            fLink.PowerWritten = true;
-        fFirstPost = request.Group;
-        fOpenCommand = command;
-        fAwaitedGroup = 0;
-        WriteExchange(request);
-    }
-
-    // Sends a write and waits for its acknowledgement; a failed receive sends it again
-    // at once, up to three attempts for each kind of failure.
-    void WriteExchange(const TWriteRequest& request) {
-        int timeouts = 0;
-        int failures = 0;
-        while (!Stopping()) {
-            if (!Send(request.Bytes.data(), request.Length))
-                return;
-            int length = 0;
-            if (!ReceiveFrame(fLink.fSocket, fReply, length, fTimeoutMs)) {
-                const int error = SocketLastError();
-                int& count = error == SOCK_ERR_TIMEOUT ? timeouts : failures;
-                if (++count < MAX_ATTEMPTS)
-                    continue;
-                GiveUp(error == SOCK_ERR_TIMEOUT ? STOP_TIMEOUT : STOP_READ_FAILED, error);
-                return;
-            }
-            if (Stopping())
-                return;
-            if (AcceptWriteReply(request, fReply.data(), length)) {
-                AwaitReadAgain(request.Group, length);
-                return;
-            }
-            GiveUp(STOP_READ_FAILED, SOCK_ERR_BAD_FRAME);
-            EndCommand(TCommandEnd::Refused, fReply.data(), length);
-            return;
-        }
-    }
-
-    // The command is done once its group has been read again; its acknowledgement is
-    // kept until then.
-    void AwaitReadAgain(int group, int length) {
-        std::copy_n(fReply.begin(), length, fAck.begin());
-        fAckLength = length;
-        fAwaitedGroup = group;
-    }
-
-    // Tells the tap how the open command ended, if a command is open.
-    void EndCommand(TCommandEnd end, const std::uint8_t* reply, int length) {
-        if (fTap && fOpenCommand)
-            fTap->CommandEnded(*fOpenCommand, end, reply, length);
-        fOpenCommand.reset();
-    }
-
-    void Poll() {
-        for (int group = fFirstPoll; group <= GROUP_COUNT && !Stopping(); ++group) {
-            if (!PollGroup(group))
-                return;
-            Pause(1);
-        }
-    }
-
-    // One request and its reply, with retries; true when the group's payload arrived.
-    bool PollGroup(int group) {
-        const TGroupSpec& layout = GroupSpec(group);
-        int timeouts = 0;
-        int failures = 0;
-        while (!Stopping()) {
-            if (!Send(layout.Request.data(), HEADER_SIZE))
-                return false;
-            int length = 0;
-            if (ReceiveFrame(fLink.fSocket, fReply, length, fTimeoutMs))
-                return !Stopping() && TakeReply(group, length);
+    TLinkStep Exchange(const TLinkStep& step) {
+        const std::uint32_t limit = Milliseconds(step.Limit);
+        if (!SendFrame(fLink.fSocket, step.Request.data(), static_cast<int>(step.Request.size()),
+                       limit)) {
             const int error = SocketLastError();
-            if (error == SOCK_ERR_TIMEOUT ? !CountTimeout(timeouts)
-                                          : !CountFailure(failures, error))
-                return false;
-            Pause(fRetryPauseMs);
+            return Feed([&] { return fMachine.SendFailed(error); });
         }
-        return false;
-    }
-
-    bool TakeReply(int group, int length) {
-        if (!AcceptPollReply(group, fReply.data(), length)) {
-            GiveUp(STOP_READ_FAILED, SOCK_ERR_BAD_FRAME);
-            return false;
+        int length = 0;
+        if (!ReceiveFrame(fLink.fSocket, fReply, length, limit)) {
+            const int error = SocketLastError();
+            return Feed([&] { return fMachine.ReceiveFailed(error, TLinkClock::now()); });
         }
-        std::copy_n(fReply.begin() + HEADER_SIZE, GroupSpec(group).PayloadLength,
-                    fCurrent[group - 1].begin());
-        if (fTap)
-            fTap->GroupRead(group, fReply.data(), length);
-        if (fOpenCommand && fAwaitedGroup == group)
-            EndCommand(TCommandEnd::Done, fAck.data(), fAckLength);
-        return true;
+        return Feed([&] { return fMachine.Replied(fReply.data(), length, TLinkClock::now()); });
     }
 
-    // Counts one reply time-out; false when the request has run out of attempts.
-    bool CountTimeout(int& timeouts) {
-        ++fTimeoutTotal;
-        PostLinkStat(fTimeoutTotal, LINK_TIMEOUTS);
-        if (++timeouts == 2)
-            PostLinkStat(0, LINK_READ_WARNING);
-        if (timeouts < MAX_ATTEMPTS)
-            return true;
-        GiveUp(STOP_TIMEOUT, SOCK_ERR_TIMEOUT);
-        return false;
+    // Holds the next cycle back until its time; a Disconnect ends the wait at once.
+    void WaitUntil(TLinkTime until) {
+        std::unique_lock lock(fLink.fWakeLock);
+        fLink.fWake.wait_until(lock, until, [this] { return fLink.fStop.load(); });
     }
 
-    bool CountFailure(int& failures, int error) {
-        ++fFailureTotal;
-        PostLinkStat(fFailureTotal, LINK_READ_ERRORS);
-        if (++failures < MAX_ATTEMPTS)
-            return true;
-        GiveUp(STOP_READ_FAILED, error);
-        return false;
-    }
-
-    void Notify() {
-        if (fFirstCycle)
-            StartConnection();
-        else
-            FindChanges();
-        if (fChanged[fFirstPost - 1])
-            PostGroup(fFirstPost);
-        for (int group = 1; group <= GROUP_COUNT; ++group) {
-            if (fChanged[group - 1])
-                PostGroup(group);
-        }
-        ReportRate();
-    }
-
-    void StartConnection() {
-        fFirstCycle = false;
-        fChanged.fill(true);
-        fFirstPoll = GROUP_STATE; // the identity is read once per connection
-        Post(new TSwNotification(WM_SW_CONNECTED, 1));
-    }
-
-    void FindChanges() {
-        for (int group = 1; group <= GROUP_COUNT; ++group) {
-            const auto length = static_cast<std::size_t>(GroupSpec(group).PayloadLength);
-            fChanged[group - 1] =
-                std::memcmp(fCurrent[group - 1].data(), fPrevious[group - 1].data(), length) != 0;
-        }
-        fChanged[GROUP_SETTINGS - 1] = fChanged[GROUP_SETTINGS - 1] || fLink.SettingsWritten;
-        fChanged[GROUP_POWER - 1] = fChanged[GROUP_POWER - 1] || fLink.PowerWritten;
-    }
-
-    void PostGroup(int group) {
-        fPrevious[group - 1] = fCurrent[group - 1];
-        auto* notification = new TSwNotification(WM_SW_GROUP + group, 0);
-        notification->Payload = fCurrent[group - 1];
-        Post(notification);
-        fChanged[group - 1] = false;
-    }
-
-    void ReportRate() {
-        ++fRateCycles;
-        const std::uint32_t now = TickCount();
-        const std::uint32_t elapsed = now - fRateTick;
-        if (elapsed < RATE_PERIOD_MS)
-            return;
-        PostLinkStat(CycleRate(fRateCycles, elapsed), LINK_RATE);
-        fRateTick = now;
-        fRateCycles = 0;
-    }
-
-    void PostLinkStat(std::uint32_t value, int kind) {
-        Post(new TSwNotification(WM_SW_LINKSTAT, kind, static_cast<std::int32_t>(value)));
+    void End(const TLinkStep& close) {
+        fLink.fLastError = close.Error;
+        TSocket socket = fLink.fSocket.exchange(INVALID_SOCKET);
+        SocketShutdown(socket);
+        fLink.fRunning = false;
+        Post(new TSwNotification(close.Notice));
     }
 
     void Post(TSwNotification* notification) { PostNotification(fTarget, notification); }
 
-    using TPayload = std::array<std::uint8_t, MAX_GROUP_PAYLOAD>;
-
     TSwObject& fLink;
     QObject* fTarget;
-    const std::chrono::milliseconds fMinCyclePeriod;
-    const std::uint32_t fTimeoutMs;
-    const std::uint32_t fRetryPauseMs;
-    const std::shared_ptr<TLinkTap> fTap;
-    // The command taken last, until it has ended; once acknowledged, fAwaitedGroup is the
-    // group whose next reading completes it (0 before).
-    std::optional<TCommand> fOpenCommand;
-    int fAwaitedGroup = 0;
-    std::array<std::uint8_t, ACK_SIZE> fAck{};
-    int fAckLength = 0;
+    TLinkMachine fMachine;
     TSwBuffer fReply{};
-    std::array<TPayload, GROUP_COUNT> fCurrent{};
-    std::array<TPayload, GROUP_COUNT> fPrevious{};
-    std::array<bool, GROUP_COUNT> fChanged{};
-    bool fFirstCycle = true;
-    int fFirstPoll = GROUP_IDENTITY;
-    int fFirstPost = GROUP_IDENTITY;
-    std::uint32_t fTimeoutTotal = 0;
-    std::uint32_t fFailureTotal = 0;
-    std::uint32_t fRateTick = 0;
-    std::uint32_t fRateCycles = 0;
-    int fStopCode = STOP_BY_REQUEST;
 };
 
 // ---- Link object -----------------------------------------------------------------
 
 TSwObject::TSwObject() : fTarget(std::make_unique<TNotifyTarget>(*this)) {}
 
+TSwObject::TSwObject(TLinkLoop& loop)
+    : fTarget(std::make_unique<TNotifyTarget>(*this)), fLoop(&loop) {}
+
 TSwObject::~TSwObject() {
     Disconnect();
-    JoinWorker();
+    WaitForWorker();
     // Notifications still queued are deleted with their target, payloads included.
     fTarget.reset();
 }
@@ -376,7 +177,7 @@ TSwObject::~TSwObject() {
 void TSwObject::Connect(const std::string& address, std::int32_t port) {
     if (IsRunning())
         return;
-    JoinWorker();
+    WaitForWorker();
     fAddress = address;
     fPort = port;
     fLastError = 0;
@@ -384,31 +185,41 @@ void TSwObject::Connect(const std::string& address, std::int32_t port) {
     fStop = false;
     fCommands.Clear();
     fRunning = true;
-    fThread = std::thread(
-        [this, target = fTarget.get(), period = fMinCyclePeriod, timing = fTiming, tap = fTap] {
-            TWorker worker(*this, target, period, timing, tap);
-            worker.Run();
-        });
+    if (fLoop != nullptr)
+        return fLoop->Start(*this, fTarget.get(), fSetup);
+    fThread = std::thread([this, target = fTarget.get(), setup = fSetup] {
+        TWorker worker(*this, target, setup);
+        worker.Run();
+    });
 }
 
 void TSwObject::SetMinCyclePeriod(std::chrono::milliseconds period) {
-    fMinCyclePeriod = period;
+    fSetup.MinCyclePeriod = period;
 }
 
 void TSwObject::SetTiming(const TLinkTiming& timing) {
-    fTiming = timing;
+    fSetup.Timing = timing;
 }
 
 void TSwObject::SetTap(std::shared_ptr<TLinkTap> tap) {
-    fTap = std::move(tap);
+    fSetup.Tap = std::move(tap);
 }
 
 void TSwObject::Disconnect() {
     if (!IsRunning())
         return;
+    BeginDisconnect();
+    WaitForWorker();
+}
+
+void TSwObject::BeginDisconnect() {
+    if (!IsRunning())
+        return;
     fStop = true;
-    WakeWorker();
-    JoinWorker();
+    if (fLoop != nullptr)
+        fLoop->RequestStop(*this);
+    else
+        WakeWorker();
 }
 
 // Ends a wait between cycles. Taking the lock once after the stop flag was set means the
@@ -418,8 +229,10 @@ void TSwObject::WakeWorker() {
     fWake.notify_all();
 }
 
-void TSwObject::JoinWorker() {
-    if (fThread.joinable())
+void TSwObject::WaitForWorker() {
+    if (fLoop != nullptr)
+        fLoop->WaitEnded(*this);
+    else if (fThread.joinable())
         fThread.join();
 }
 

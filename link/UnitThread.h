@@ -7,7 +7,7 @@
 
 #include "CommandQueue.h"
 #include "DeviceProtocol.h"
-#include "LinkTap.h"
+#include "LinkMachine.h"
 #include "UnitProc.h"
 
 #include <atomic>
@@ -22,32 +22,8 @@
 #include <vector>
 
 class QObject;
+class TLinkLoop;
 class TSwNotification;
-
-// Stop codes.
-constexpr int STOP_BY_REQUEST = 0;
-constexpr int STOP_CONNECT_FAILED = 1000;
-constexpr int STOP_WRITE_FAILED = 1001;
-constexpr int STOP_READ_FAILED = 1002;
-constexpr int STOP_TIMEOUT = 1003;
-
-// Link statistics kinds.
-constexpr int LINK_RATE = 1;
-constexpr int LINK_TIMEOUTS = 2;
-constexpr int LINK_READ_WARNING = 3;
-constexpr int LINK_READ_ERRORS = 6;
-
-// The station's time limit of the connect and of every send and receive.
-constexpr std::uint32_t LINK_TIMEOUT_MS = 3000;
-
-// The times a link waits. The defaults are the station's, and every program keeps them;
-// shorter ones let a test reach a time-out sooner.
-struct TLinkTiming {
-    // The connect, and every send and receive.
-    std::chrono::milliseconds Timeout{LINK_TIMEOUT_MS};
-    // Between a poll that failed and its next attempt.
-    std::chrono::milliseconds RetryPause{100};
-};
 
 // Check and power supply states.
 constexpr int STATE_OFF = 0;
@@ -124,8 +100,10 @@ public:
     using TNotifySlot = TListeners<TNotifyEvent>;
     using TInputSlot = TListeners<TInputEvent>;
 
-    // Must be created on the thread whose event loop is to run the events.
+    // Must be created on the thread whose event loop is to run the events. Each connection
+    // runs on a worker thread of its own, or, with a loop, on the loop's thread.
     TSwObject();
+    explicit TSwObject(TLinkLoop& loop);
     ~TSwObject();
     TSwObject(const TSwObject&) = delete;
     TSwObject& operator=(const TSwObject&) = delete;
@@ -143,6 +121,9 @@ public:
     void SetTap(std::shared_ptr<TLinkTap> tap);
     // Stops the worker and returns once it has ended.
     void Disconnect();
+    // Asks the worker to stop and returns at once; Disconnect then waits for the end. Lets
+    // many links stop side by side.
+    void BeginDisconnect();
     bool IsRunning() const;
     bool IsConnected() const;
 
@@ -234,13 +215,14 @@ public:
 
 private:
     class TWorker;
+    friend class TLoopLink;
 
     static int PerInput(const int (&values)[2], int input) {
         return input == INPUT_A || input == INPUT_B ? values[input - 1] : 0;
     }
 
     void PostCommand(const TCommand& command);
-    void JoinWorker();
+    void WaitForWorker();
     void WakeWorker();
 
     void DecodeIdentity(const std::uint8_t* payload);
@@ -251,6 +233,8 @@ private:
 
     // Receives the worker's notifications on the window thread.
     std::unique_ptr<QObject> fTarget;
+    // Drives the connections instead of a worker thread when set.
+    TLinkLoop* const fLoop = nullptr;
     std::thread fThread;
     std::atomic<bool> fRunning{false};
     std::atomic<bool> fStop{true};
@@ -258,10 +242,8 @@ private:
     std::string fAddress = "127.0.0.1";
     std::int32_t fPort = DEVICE_PORT;
     std::atomic<std::int32_t> fLastError{0};
-    std::chrono::milliseconds fMinCyclePeriod{0};
-    TLinkTiming fTiming;
-    std::shared_ptr<TLinkTap> fTap;
-    // The worker waits here between cycles that are shorter than fMinCyclePeriod.
+    TLinkSetup fSetup;
+    // The worker waits here between cycles that are shorter than the minimum period.
     std::mutex fWakeLock;
     std::condition_variable fWake;
     TCommandQueue fCommands;

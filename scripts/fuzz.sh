@@ -2,7 +2,7 @@
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
 # in build-fuzz/ and runs each for SECONDS (default 20) on its corpus.
 #
-#     scripts/fuzz.sh [SECONDS] [TARGET...]      TARGET: frames link address settings relay
+#     scripts/fuzz.sh [SECONDS] [TARGET...]      TARGET: frames link machine address settings relay
 #
 # The seeds in fuzz/corpus/TARGET are only read; what a run finds is kept in
 # build-fuzz/corpus/TARGET, so a later run goes on from there. A crash, a sanitizer
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 seconds="${1:-20}"
 [ $# -gt 0 ] && shift
-targets="${*:-frames link address settings relay}"
+targets="${*:-frames link machine address settings relay}"
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCONTROL7710_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null

@@ -24,7 +24,6 @@ namespace {
 thread_local int lastError = 0;
 
 constexpr std::uint32_t PROBE_WAIT_MS = 1;
-constexpr int READ_CHUNK = 1024;
 
 bool FailWithErrno() {
     SetSocketLastError(SocketErrorFromErrno(errno));
@@ -279,6 +278,10 @@ bool SocketWaitConnect(TSocket handle, std::uint32_t timeoutMs) {
         SetSocketLastError(SOCK_ERR_TIMEOUT);
         return false;
     }
+    return SocketConnectResult(handle);
+}
+
+bool SocketConnectResult(TSocket handle) {
     // Writable also means that the attempt has ended in failure; only a clear pending
     // error proves an established connection.
     int pending = 0;
@@ -412,6 +415,10 @@ bool DecodeFrame(const std::uint8_t* frame, int frameLength, std::uint8_t* paylo
     return true;
 }
 
+int ReadRoom(int count) {
+    return std::min(RECEIVE_CHUNK, static_cast<int>(SW_BUFFER_SIZE) - count);
+}
+
 bool SendAll(TSocket handle, const std::uint8_t* bytes, int count, std::uint32_t timeoutMs) {
     const std::uint32_t start = TickCount();
     int done = 0;
@@ -441,15 +448,40 @@ bool SendFrame(TSocket handle, const std::uint8_t* payload, int length, std::uin
     return SendAll(handle, frame, size, timeoutMs);
 }
 
+void TFrameSearch::Scan(const std::uint8_t* raw, int count) {
+    // Both searches resume one byte before where the last pass ran out, since a mark may
+    // straddle two reads.
+    if (fStart < 0) {
+        fStart = FindMark(raw, fStartScan, count, 0x05);
+        fStartScan = std::max(0, count - 1);
+        fEndScan = fStart + 2;
+    }
+    if (fStart >= 0) {
+        const int q = FindMark(raw, fEndScan, count, 0x06);
+        fEnd = q < 0 ? -1 : q + 2;
+        fEndScan = std::max(fEndScan, count - 1);
+    }
+}
+
+bool TakeFoundFrame(const std::uint8_t* raw, const TFrameSearch& search, TSwBuffer& destination,
+                    int& length) {
+    std::uint8_t payload[FRAME_MAX_DECLARED];
+    int decoded = 0;
+    if (!DecodeFrame(raw + search.Start(), search.End() - search.Start(), payload, decoded)) {
+        SetSocketLastError(SOCK_ERR_BAD_FRAME);
+        return false;
+    }
+    std::copy_n(payload, decoded, destination.begin());
+    length = decoded;
+    return true;
+}
+
 bool ReceiveFrame(TSocket handle, TSwBuffer& destination, int& length, std::uint32_t timeoutMs) {
     const std::uint32_t start = TickCount();
     std::uint8_t raw[SW_BUFFER_SIZE];
     int count = 0;
-    int frameStart = -1;
-    int frameEnd = -1;
-    int startScan = 0;
-    int endScan = 0;
-    while (frameEnd < 0) {
+    TFrameSearch search;
+    while (!search.Found()) {
         if (TimedOut(start, timeoutMs)) {
             length = count;
             SetSocketLastError(SOCK_ERR_TIMEOUT);
@@ -459,34 +491,14 @@ bool ReceiveFrame(TSocket handle, TSwBuffer& destination, int& length, std::uint
         if (!SocketCanRead(handle, readable))
             return false;
         int received = 0;
-        const int room = std::min(READ_CHUNK, static_cast<int>(SW_BUFFER_SIZE) - count);
-        if (readable && !SocketRecv(handle, raw + count, room, received))
+        if (readable && !SocketRecv(handle, raw + count, ReadRoom(count), received))
             return false;
         count += received;
-        // Both searches resume one byte before where the last pass ran out, since a
-        // mark may straddle two reads.
-        if (frameStart < 0) {
-            frameStart = FindMark(raw, startScan, count, 0x05);
-            startScan = std::max(0, count - 1);
-            endScan = frameStart + 2;
-        }
-        if (frameStart >= 0) {
-            const int q = FindMark(raw, endScan, count, 0x06);
-            frameEnd = q < 0 ? -1 : q + 2;
-            endScan = std::max(endScan, count - 1);
-        }
-        if (frameEnd < 0 && count == static_cast<int>(SW_BUFFER_SIZE)) {
+        search.Scan(raw, count);
+        if (!search.Found() && count == static_cast<int>(SW_BUFFER_SIZE)) {
             SetSocketLastError(SOCK_ERR_BAD_FRAME);
             return false;
         }
     }
-    std::uint8_t payload[FRAME_MAX_DECLARED];
-    int decoded = 0;
-    if (!DecodeFrame(raw + frameStart, frameEnd - frameStart, payload, decoded)) {
-        SetSocketLastError(SOCK_ERR_BAD_FRAME);
-        return false;
-    }
-    std::copy_n(payload, decoded, destination.begin());
-    length = decoded;
-    return true;
+    return TakeFoundFrame(raw, search, destination, length);
 }

@@ -62,6 +62,9 @@ bool SocketOpen(TSocket& handle);
 
 bool SocketConnect(TSocket handle, const std::string& address, int port);
 bool SocketWaitConnect(TSocket handle, std::uint32_t timeoutMs);
+// Whether a connect that has ended (its socket became writable) opened the connection;
+// the reason in the last error when not.
+bool SocketConnectResult(TSocket handle);
 bool SocketConnectTimeout(TSocket handle, const std::string& address, int port,
                           std::uint32_t timeoutMs);
 
@@ -95,6 +98,34 @@ int EncodeFrame(const std::uint8_t* payload, int length, std::uint8_t* frame);
 // payload into payload (room for FRAME_MAX_DECLARED bytes). Returns false when the
 // frame fails any check.
 bool DecodeFrame(const std::uint8_t* frame, int frameLength, std::uint8_t* payload, int& length);
+
+// The most a receive reads at once.
+constexpr int RECEIVE_CHUNK = 1024;
+// Room for the next read of a receive that holds count bytes of a frame so far.
+int ReadRoom(int count);
+
+// The first frame among bytes that arrive in pieces: from the first start mark to the
+// first end mark after it.
+class TFrameSearch {
+public:
+    // Looks at raw[0, count), which extends what the last call looked at.
+    void Scan(const std::uint8_t* raw, int count);
+    bool Found() const { return fEnd >= 0; }
+    int Start() const { return fStart; }
+    // One past the end mark.
+    int End() const { return fEnd; }
+
+private:
+    int fStart = -1;
+    int fEnd = -1;
+    int fStartScan = 0;
+    int fEndScan = 0;
+};
+
+// Decodes the frame a search found in raw into destination; false, with
+// SOCK_ERR_BAD_FRAME, when it fails the codec's checks.
+bool TakeFoundFrame(const std::uint8_t* raw, const TFrameSearch& search, TSwBuffer& destination,
+                    int& length);
 
 bool SendAll(TSocket handle, const std::uint8_t* bytes, int count, std::uint32_t timeoutMs);
 bool SendFrame(TSocket handle, const std::uint8_t* payload, int length, std::uint32_t timeoutMs);
