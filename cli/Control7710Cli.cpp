@@ -11,6 +11,7 @@
 #include "SettingsArgs.h"
 #include "SignalWatch.h"
 #include "StationText.h"
+#include "UnitProc.h"
 #include "UnitThread.h"
 
 #include <QCoreApplication>
@@ -136,7 +137,8 @@ void PrintReport(const TSwObject& link, TOutputForm form, TLineOutput& out) {
         return;
     }
     const TSettingsValues fields = SettingsFromStatus(link.Status());
-    for (const TReportLine& line : DeviceReport(link.Status(), link.Address(), fields, ".")) {
+    for (const TReportLine& line :
+         DeviceReport(link.Status(), WithPort(link.Address(), link.Port()), fields, ".")) {
         if (line.Kind == TReportKind::More)
             out.Put(ContinuationLine(QString::fromStdString(line.Text)).toStdString());
         else

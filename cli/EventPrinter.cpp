@@ -172,6 +172,7 @@ QJsonObject DeviceStateJson(const TSwObject& link) {
         state.insert(check.EventName, inputs);
     }
     state.insert("Address", QString::fromStdString(link.Address()));
+    state.insert("Port", link.Port());
     return state;
 }
 

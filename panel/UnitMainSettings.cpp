@@ -4,6 +4,7 @@
 #include "DeviceReport.h"
 #include "SpinEdit.h"
 #include "UnitMain.h"
+#include "UnitProc.h"
 #include "UnitThread.h"
 
 #include <QCheckBox>
@@ -103,7 +104,8 @@ void TFormMain::BtnSETsetClick() {
 void TFormMain::OnCounters() {
     const std::string decimalPoint = QLocale().decimalPoint().toStdString();
     for (const TReportLine& line :
-         DeviceReport(fLink->Status(), fLink->Address(), SettingsShown(), decimalPoint)) {
+         DeviceReport(fLink->Status(), WithPort(fLink->Address(), fLink->Port()), SettingsShown(),
+                      decimalPoint)) {
         const QString text = QString::fromStdString(line.Text);
         switch (line.Kind) {
         case TReportKind::More:

@@ -283,7 +283,8 @@ TEST(CliConventions, TheAddressCarriesThePortWhenItIsNotTheDevicesOwn) {
     Device device;
     const TCliResult report = RunCli({"report", "127.0.0.1:" + device.Port()});
     EXPECT_EQ(report.Status, 0) << report.Err;
-    EXPECT_NE(report.Out.find("Control started"), std::string::npos);
+    EXPECT_NE(report.Out.find("Address: 127.0.0.1:" + device.Port() + "\n"), std::string::npos)
+        << report.Out;
     const TCliResult wrong = RunCli({"report", "127.0.0.1:65536"});
     EXPECT_EQ(wrong.Status, 64);
     EXPECT_EQ(wrong.Err, "control7710-cli: invalid port \"65536\"; see --help\n");
@@ -296,6 +297,7 @@ TEST(CliJson, EveryLineIsOneObjectWithAnOffsetTimeAndBaseUnitsBesideRawValues) {
     const QJsonObject state =
         QJsonDocument::fromJson(QByteArray::fromStdString(Lines(report.Out)[0])).object();
     EXPECT_EQ(state["event"].toString(), "Report");
+    EXPECT_EQ(state["Port"].toInt(), std::stoi(device.Port()));
     EXPECT_EQ(state["SyncTime"].toObject()["raw"].toInt(), 19);
     EXPECT_DOUBLE_EQ(state["SyncTime"].toObject()["value"].toDouble(), 1.9);
     EXPECT_EQ(state["SyncTime"].toObject()["unit"].toString(), "s");
