@@ -320,8 +320,8 @@ void TLinkLoop::Stop(TSwObject& link) {
 
 // Lets go of a link that has ended, and tells whoever waits for it.
 void TLinkLoop::Reap(TLoopLink& ended) {
-    const TSwObject* link = &ended.Link();
-    fServed.erase(&ended.Link());
+    TSwObject* link = &ended.Link();
+    fServed.erase(link);
     {
         const std::lock_guard lock(fLock);
         fActive.erase(link);
