@@ -1,6 +1,7 @@
 #include "Exporter.h"
 
 #include "DeviceMetrics.h"
+#include "EventLoop.h"
 #include "Fleet.h"
 #include "Relay.h"
 #include "SignalWatch.h"
@@ -69,13 +70,15 @@ private:
             fServer =
                 std::make_unique<TWebServer>(fOptions.ListenAddress, fRegistry, Sources(),
                                              QCoreApplication::applicationVersion().toStdString());
-            fRelay = std::make_unique<TRelay>(fOptions.Relay, fRelayFamilies,
+            fLoop = std::make_unique<TEventLoop>();
+            fRelay = std::make_unique<TRelay>(*fLoop, fOptions.Relay, fRelayFamilies,
                                               [this](TLogEvent event) { Log(event); });
         } catch (const std::runtime_error& error) {
             return StartFailed(error.what());
         }
         fFleet = std::make_unique<TFleet>(
-            fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval, fRelay.get());
+            *fLoop, fFamilies, [this](TLogEvent event) { Log(event); }, fOptions.Interval,
+            fRelay.get());
         fFleet->Apply(targets);
         Note(TLogLevel::Info, "start", "Listening",
              {{"address", ListenText(*fServer)}, {"devices", fFleet->Size()}});
@@ -160,7 +163,7 @@ private:
         Log({QDateTime::currentDateTime(), level, "", event, message, std::move(fields)});
     }
 
-    // Any thread: the relay logs from its own.
+    // Any thread: the relay logs from the loop's.
     void Log(const TLogEvent& event) {
         if (event.Level < fOptions.LogLevel)
             return;
@@ -179,6 +182,8 @@ private:
     std::mutex fLogLock;
     TTargetsReader* fReader = nullptr;
     std::unique_ptr<TWebServer> fServer;
+    // One thread for every link and the relay; it ends after both have let go of it.
+    std::unique_ptr<TEventLoop> fLoop;
     // Before the fleet: the devices stop being relayed before the relay goes.
     std::unique_ptr<TRelay> fRelay;
     std::unique_ptr<TFleet> fFleet;

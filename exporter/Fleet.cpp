@@ -2,9 +2,10 @@
 
 #include <set>
 
-TFleet::TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod,
-               TRelay* relay)
-    : fFamilies(families), fLog(std::move(log)), fCyclePeriod(cyclePeriod), fRelay(relay) {}
+TFleet::TFleet(TEventLoop& loop, TMetricFamilies& families, TLogSink log,
+               std::chrono::milliseconds cyclePeriod, TRelay* relay)
+    : fFamilies(families), fLog(std::move(log)), fCyclePeriod(cyclePeriod), fRelay(relay),
+      fLoop(loop) {}
 
 TFleet::~TFleet() {
     StopAll();

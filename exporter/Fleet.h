@@ -20,9 +20,10 @@ struct TFleetChange {
 
 class TFleet {
 public:
-    // relay, when given, serves the devices whose targets name a relay endpoint.
-    TFleet(TMetricFamilies& families, TLogSink log, std::chrono::milliseconds cyclePeriod,
-           TRelay* relay = nullptr);
+    // The links are driven on loop, which outlives the fleet; relay, when given, serves the
+    // devices whose targets name a relay endpoint.
+    TFleet(TEventLoop& loop, TMetricFamilies& families, TLogSink log,
+           std::chrono::milliseconds cyclePeriod, TRelay* relay = nullptr);
     ~TFleet();
     TFleet(const TFleet&) = delete;
     TFleet& operator=(const TFleet&) = delete;
@@ -45,7 +46,7 @@ private:
     TLogSink fLog;
     std::chrono::milliseconds fCyclePeriod;
     TRelay* fRelay;
-    // Drives every link; outlives the watches.
+    // Drives every link on the loop; outlives the watches.
     TLinkLoop fLoop;
     std::map<std::string, std::unique_ptr<TDeviceWatch>> fWatches;
 };

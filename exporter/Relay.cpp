@@ -1,5 +1,6 @@
 #include "Relay.h"
 
+#include "EventLoop.h"
 #include "Listener.h"
 #include "RelayClient.h"
 #include "UnitThread.h"
@@ -7,19 +8,14 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <stdexcept>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -28,8 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using TFields = TLogFields;
 
-constexpr std::uint64_t WAKE_ID = 0;
-constexpr int EVENT_BATCH = 256;
 constexpr int ACCEPT_BATCH = 64;
 constexpr auto SWEEP_PERIOD = 1s;
 // How often writes waiting for the device are looked at for their time limit.
@@ -103,7 +97,7 @@ struct TPort {
     // Set when a write has ended, so that its clients are answered.
     bool AnswersDue = false;
     TSocket Listener = INVALID_SOCKET;
-    std::uint64_t ListenerId = 0;
+    TEventLoop::TWatchId ListenerWatch = 0;
     // The port the system picked the first time, kept for the device's next connections.
     int PickedPort = 0;
     // A failure to listen is logged once per device connection.
@@ -118,7 +112,8 @@ struct TPort {
     std::shared_ptr<TRelayWrite> InFlight;
 };
 
-// What the relay's thread is asked to do: serve a device at an endpoint, or stop.
+// What the relay is asked to do on the loop's thread: serve a device at an endpoint, or
+// stop.
 struct TOrder {
     std::string Device;
     std::optional<TRelayEndpoint> Endpoint;
@@ -129,25 +124,22 @@ struct TOrder {
 
 class TRelay::TLoop {
 public:
-    TLoop(const TRelayOptions& options, TRelayFamilies& families, TRelayLog log)
-        : fOptions(options), fFamilies(families), fLog(std::move(log)),
-          fEpoll(epoll_create1(EPOLL_CLOEXEC)), fWake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-        if (fEpoll < 0 || fWake < 0)
-            throw std::runtime_error(std::string("cannot start the relay: ") + strerror(errno));
+    TLoop(TEventLoop& loop, const TRelayOptions& options, TRelayFamilies& families, TRelayLog log)
+        : fLoop(loop), fOptions(options), fFamilies(families), fLog(std::move(log)),
+          fSweeper(loop, [this](TRelayClock::time_point now) { Sweep(now); }) {
         RaiseDescriptorLimit();
-        Watch(WAKE_ID, fWake, EPOLLIN);
-        fThread = std::thread([this] { Run(); });
+        fLoop.Post([this] { Rearm(); });
     }
 
+    // Every port is retired; a tending asked for before the feeds were let go of has run
+    // by the time the second call returns.
     ~TLoop() {
-        {
-            const std::lock_guard lock(fOrderLock);
-            fStopping = true;
-        }
-        WakeUp();
-        fThread.join();
-        close(fWake);
-        close(fEpoll);
+        fLoop.Call([this] {
+            while (!fPorts.empty())
+                Remove(fPorts.begin()->first, TRelayClock::now());
+            fSweeper.Cancel();
+        });
+        fLoop.Call([] {});
     }
 
     TLoop(const TLoop&) = delete;
@@ -155,49 +147,27 @@ public:
 
     // Any thread: queues an order; a stop order is waited for.
     void Order(TOrder order) {
-        std::unique_lock lock(fOrderLock);
         const bool wait = !order.Endpoint;
-        fOrders.push_back(std::move(order));
-        const std::uint64_t number = ++fOrdered;
-        lock.unlock();
-        WakeUp();
-        if (!wait)
-            return;
-        lock.lock();
-        fOrderDone.wait(lock, [&] { return fCarried >= number; });
+        auto carry = [this, order = std::move(order)]() mutable { CarryOut(std::move(order)); };
+        if (wait)
+            fLoop.Call(std::move(carry));
+        else
+            fLoop.Post(std::move(carry));
     }
 
 private:
-    struct TEntry {
-        TPort* Port;
-        // Null for the port's listener.
-        TRelayClient* Client;
-        std::uint32_t Events;
-    };
-
-    void WakeUp() const { eventfd_write(fWake, 1); }
-
-    bool Stopping() {
-        const std::lock_guard lock(fOrderLock);
-        return fStopping;
+    // Any thread: the ports are looked at on the loop's thread, once for any number of
+    // calls before it.
+    void RequestTend() {
+        if (!fTendRequested.exchange(true))
+            fLoop.Post([this] { TendAll(); });
     }
 
-    void Run() {
-        epoll_event events[EVENT_BATCH];
-        while (!Stopping()) {
-            const int count = epoll_wait(fEpoll, events, EVENT_BATCH, Timeout());
-            const auto now = TRelayClock::now();
-            for (int i = 0; i < count; ++i)
-                Dispatch(events[i], now);
-            CarryOutOrders(now);
-            for (auto& [device, port] : fPorts)
-                Tend(*port, now);
-            Sweep(now);
-        }
-        for (auto& [device, port] : fPorts) {
-            port->Feed->SetWake(nullptr);
-            Retire(*port, "relay stopped", TRelayClock::now());
-        }
+    void TendAll() {
+        fTendRequested = false;
+        const auto now = TRelayClock::now();
+        for (auto& [device, port] : fPorts)
+            Tend(*port, now);
     }
 
     void Tend(TPort& port, TRelayClock::time_point now) {
@@ -207,78 +177,28 @@ private:
             AnswerAll(port, now);
     }
 
-    // Milliseconds until the next sweep is due.
-    int Timeout() const {
-        const auto next = fTicketsWaiting ? std::min(fNextSweep, fNextWriteSweep) : fNextSweep;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - TRelayClock::now());
-        return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1000));
-    }
-
     // ---- Readiness ---------------------------------------------------------------------
 
-    void Watch(std::uint64_t id, TSocket socket, std::uint32_t events) {
-        epoll_event event{};
-        event.events = events;
-        event.data.u64 = id;
-        epoll_ctl(fEpoll, EPOLL_CTL_ADD, socket, &event);
+    void Watch(TPort& port, std::uint64_t id, TSocket socket) {
+        fWatches[id] = fLoop.Watch(
+            socket, EPOLLIN, [this, &port, id](std::uint32_t events, TRelayClock::time_point now) {
+                Serve(port, id, events, now);
+            });
     }
 
-    void Rewatch(std::uint64_t id, TEntry& entry) {
-        const std::uint32_t wanted = entry.Client->WantedEvents();
-        if (wanted == entry.Events)
-            return;
-        epoll_event event{};
-        event.events = wanted;
-        event.data.u64 = id;
-        epoll_ctl(fEpoll, EPOLL_CTL_MOD, entry.Client->Socket(), &event);
-        entry.Events = wanted;
-    }
-
-    void Unwatch(std::uint64_t id, TSocket socket) {
-        epoll_ctl(fEpoll, EPOLL_CTL_DEL, socket, nullptr);
-        fEntries.erase(id);
-    }
-
-    void Dispatch(const epoll_event& event, TRelayClock::time_point now) {
-        // epoll_event is packed on x86-64: its 64-bit field is copied out, never bound
-        // to a reference.
-        const std::uint64_t id = event.data.u64;
-        if (id == WAKE_ID) {
-            eventfd_t count = 0;
-            eventfd_read(fWake, &count);
-            return;
-        }
-        const auto found = fEntries.find(id);
-        if (found == fEntries.end())
-            return;
-        TPort& port = *found->second.Port;
-        if (found->second.Client == nullptr)
-            Accept(port, now);
-        else
-            Serve(port, id, event.events, now);
+    void Unwatch(std::uint64_t id) {
+        const auto found = fWatches.find(id);
+        fLoop.Unwatch(found->second);
+        fWatches.erase(found);
     }
 
     // ---- Orders from other threads -----------------------------------------------------
 
-    void CarryOutOrders(TRelayClock::time_point now) {
-        std::deque<TOrder> orders;
-        std::uint64_t last = 0;
-        {
-            const std::lock_guard lock(fOrderLock);
-            orders.swap(fOrders);
-            last = fOrdered;
-        }
-        for (TOrder& order : orders) {
-            if (order.Endpoint)
-                Place(order.Device, *order.Endpoint, std::move(order.Feed));
-            else
-                Remove(order.Device, now);
-        }
-        {
-            const std::lock_guard lock(fOrderLock);
-            fCarried = last;
-        }
-        fOrderDone.notify_all();
+    void CarryOut(TOrder order) {
+        if (!order.Endpoint)
+            return Remove(order.Device, TRelayClock::now());
+        Place(order.Device, *order.Endpoint, std::move(order.Feed));
+        RequestTend();
     }
 
     void Place(const std::string& device, const TRelayEndpoint& endpoint,
@@ -291,7 +211,7 @@ private:
         auto port = std::make_unique<TPort>(device, endpoint, feed, fFamilies);
         feed->SetWake([this, raw = port.get()] {
             raw->Dirty = true;
-            WakeUp();
+            RequestTend();
         });
         fPorts.emplace(device, std::move(port));
     }
@@ -357,9 +277,9 @@ private:
             return;
         }
         port.PickedPort = BoundPort(port.Listener);
-        port.ListenerId = ++fLastId;
-        fEntries[port.ListenerId] = TEntry{&port, nullptr, EPOLLIN};
-        Watch(port.ListenerId, port.Listener, EPOLLIN);
+        port.ListenerWatch = fLoop.Watch(
+            port.Listener, EPOLLIN,
+            [this, &port](std::uint32_t, TRelayClock::time_point now) { Accept(port, now); });
         Log(port, TLogLevel::Info, "relay_listen", "Relay listening",
             {{"address", address + ":" + std::to_string(port.PickedPort)}});
     }
@@ -367,7 +287,7 @@ private:
     void CloseListener(TPort& port) {
         if (port.Listener == INVALID_SOCKET)
             return;
-        Unwatch(port.ListenerId, port.Listener);
+        fLoop.Unwatch(std::exchange(port.ListenerWatch, 0));
         SocketShutdown(port.Listener);
     }
 
@@ -410,8 +330,7 @@ private:
         const std::uint64_t id = ++fLastId;
         auto& added = port.Clients[id];
         added = std::make_unique<TRelayClient>(socket, client, mayWrite, now);
-        fEntries[id] = TEntry{&port, added.get(), EPOLLIN};
-        Watch(id, socket, EPOLLIN);
+        Watch(port, id, socket);
         port.Metrics.SetClients(port.Clients.size());
         Log(port, TLogLevel::Info, "relay_client", "Relay client connected",
             {{"client", client}, {"writes", mayWrite ? "allowed" : "not_allowed"}});
@@ -440,7 +359,7 @@ private:
         TFields fields{{"client", client.Peer()}, {"reason", reason}};
         if (client.Unlogged > 0)
             fields.emplace_back("unanswered_not_logged", client.Unlogged);
-        Unwatch(id, client.Socket());
+        Unwatch(id);
         port.Clients.erase(found);
         port.Metrics.SetClients(port.Clients.size());
         Log(port, TLogLevel::Info, "relay_client", "Relay client closed", std::move(fields));
@@ -482,8 +401,9 @@ private:
         std::string reason;
         if (!client.Send(reason))
             return Close(port, id, reason);
-        Rewatch(id, fEntries.at(id));
-        fTicketsWaiting = fTicketsWaiting || !client.Tickets.empty();
+        fLoop.Rewatch(fWatches.at(id), client.WantedEvents());
+        if (!client.Tickets.empty() && !std::exchange(fTicketsWaiting, true))
+            Rearm();
     }
 
     void AnswerAll(TPort& port, TRelayClock::time_point now) {
@@ -613,6 +533,7 @@ private:
         if (port.InFlight == write)
             port.InFlight.reset();
         port.AnswersDue = true;
+        RequestTend();
     }
 
     void RefuseWrite(TPort& port, const TRelayClient& client, const TCommand& command) {
@@ -642,8 +563,6 @@ private:
     // clients and listeners that could not open once a second.
     void Sweep(TRelayClock::time_point now) {
         const bool full = now >= fNextSweep;
-        if (!full && !(fTicketsWaiting && now >= fNextWriteSweep))
-            return;
         if (full)
             fNextSweep = now + SWEEP_PERIOD;
         fNextWriteSweep = now + WRITE_SWEEP_PERIOD;
@@ -655,6 +574,12 @@ private:
                 OpenListener(*port);
             AnswerAll(*port, now);
         }
+        Rearm();
+    }
+
+    // The sweep's next time.
+    void Rearm() {
+        fSweeper.Set(fTicketsWaiting ? std::min(fNextSweep, fNextWriteSweep) : fNextSweep);
     }
 
     void Log(const TPort& port, TLogLevel level, const std::string& event,
@@ -662,31 +587,26 @@ private:
         fLog({QDateTime::currentDateTime(), level, port.Device, event, message, std::move(fields)});
     }
 
+    TEventLoop& fLoop;
     const TRelayOptions fOptions;
     TRelayFamilies& fFamilies;
     TRelayLog fLog;
-    const int fEpoll;
-    const int fWake;
-    std::thread fThread;
+    std::atomic<bool> fTendRequested{false};
 
-    std::mutex fOrderLock;
-    std::condition_variable fOrderDone;
-    std::deque<TOrder> fOrders;
-    std::uint64_t fOrdered = 0;
-    std::uint64_t fCarried = 0;
-    bool fStopping = false;
-
-    // The relay's thread alone.
+    // The loop's thread alone.
+    TEventLoop::TDeadline fSweeper;
     std::map<std::string, std::unique_ptr<TPort>> fPorts;
-    std::unordered_map<std::uint64_t, TEntry> fEntries;
-    std::uint64_t fLastId = WAKE_ID;
+    // Each client's watch.
+    std::unordered_map<std::uint64_t, TEventLoop::TWatchId> fWatches;
+    std::uint64_t fLastId = 0;
     bool fTicketsWaiting = false;
     TRelayClock::time_point fNextSweep = TRelayClock::now() + SWEEP_PERIOD;
     TRelayClock::time_point fNextWriteSweep = TRelayClock::now();
 };
 
-TRelay::TRelay(const TRelayOptions& options, TRelayFamilies& families, TRelayLog log)
-    : fLoop(std::make_unique<TLoop>(options, families, std::move(log))) {}
+TRelay::TRelay(TEventLoop& loop, const TRelayOptions& options, TRelayFamilies& families,
+               TRelayLog log)
+    : fLoop(std::make_unique<TLoop>(loop, options, families, std::move(log))) {}
 
 TRelay::~TRelay() = default;
 

@@ -3,7 +3,7 @@
 // The exporter's relays: per device, a listener that speaks the device's own protocol to
 // any number of clients while the exporter's link to the device is up. Reads are answered
 // from the link's latest poll, writes go through the link one at a time and are audited.
-// One thread of the relay's own serves every listener and client.
+// The event loop's thread serves every listener and client, beside whatever else it serves.
 
 #include "LogLine.h"
 #include "RelayFeed.h"
@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+class TEventLoop;
 
 using TRelayLog = std::function<void(TLogEvent)>;
 
@@ -25,8 +27,8 @@ constexpr auto RELAY_IDLE_LIMIT = std::chrono::seconds(10);
 
 class TRelay {
 public:
-    // log is called on the relay's thread.
-    TRelay(const TRelayOptions& options, TRelayFamilies& families, TRelayLog log);
+    // Serves on loop, which outlives the relay; log is called on the loop's thread.
+    TRelay(TEventLoop& loop, const TRelayOptions& options, TRelayFamilies& families, TRelayLog log);
     // Closes every listener and client.
     ~TRelay();
     TRelay(const TRelay&) = delete;

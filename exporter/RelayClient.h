@@ -1,8 +1,8 @@
 #pragma once
 
 // One client connection of a relay: its socket, the bytes it sent that are not yet
-// frames, the requests it waits on in order, and the replies not yet sent. The relay's
-// thread alone uses it.
+// frames, the requests it waits on in order, and the replies not yet sent. The relay alone
+// uses it, on its loop's thread.
 
 #include "FrameScan.h"
 #include "NBSockets30.h"

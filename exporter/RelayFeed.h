@@ -2,8 +2,8 @@
 
 // What a device's relay serves, taken from the exporter's own link to the device: the
 // replies of its latest poll with the time each was read, whether the device is up, and
-// the end of the command the relay handed to the link. The link's worker writes it, the
-// relay's thread reads it and posts commands through it.
+// the end of the command the relay handed to the link. The link's driver writes it; the
+// relay reads it on its loop's thread and posts commands through it.
 
 #include "LinkTap.h"
 
