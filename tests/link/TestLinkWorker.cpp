@@ -99,15 +99,19 @@ public:
         return fCalls;
     }
     // Waits for a call that starts with text; the calls up to and including it.
+    // The calls up to the first that starts with text; the link goes on polling meanwhile,
+    // so calls after it are left out.
     Lines WaitFor(const std::string& text) const {
         Lines calls;
+        const auto match = [&](const std::string& call) { return call.starts_with(text); };
         PumpUntil(
             [&] {
                 calls = Calls();
-                return std::any_of(calls.begin(), calls.end(),
-                                   [&](const std::string& call) { return call.starts_with(text); });
+                return std::any_of(calls.begin(), calls.end(), match);
             },
             3s);
+        const auto found = std::find_if(calls.begin(), calls.end(), match);
+        calls.erase(found == calls.end() ? found : found + 1, calls.end());
         return calls;
     }
 

@@ -252,8 +252,9 @@ TEST_F(FrameLink, TimesOutReportingTheRawBytesReceived) {
     EXPECT_FALSE(Receive(300));
     EXPECT_EQ(error, SOCK_ERR_TIMEOUT);
     EXPECT_EQ(length, 0);
+    // The limit given, not the link's default of 3 s; a loaded machine may add to it.
     EXPECT_GE(elapsed, 300ms);
-    EXPECT_LT(elapsed, 800ms);
+    EXPECT_LT(elapsed, 2000ms);
 
     ASSERT_TRUE(pair.Write(Hex("FF 05 05 85")));
     EXPECT_FALSE(Receive(100));
