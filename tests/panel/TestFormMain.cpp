@@ -506,9 +506,16 @@ TEST_F(FormFixture, ReturnAndEnterInTheAddressBoxConnectAsTheButtonDoes) {
     ASSERT_EQ(fMessages.size(), 1U) << "one key, one answer";
     EXPECT_EQ(fMessages[0].Text, "Invalid IP address");
 
+    // The key's delivery also runs the event loop, which may already bring the first pass:
+    // the connect is counted, wherever its line stands.
+    const QString connecting = "Control connecting address: " + address;
+    const auto connects = [&] {
+        const std::vector<QString> messages = Messages();
+        return std::count(messages.begin(), messages.end(), connecting);
+    };
     TypeKeys(" " + address);
     PressKey(Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(Messages().front(), "Control connecting address: " + address);
+    EXPECT_EQ(connects(), 1);
     ASSERT_TRUE(WaitConnected());
     const int lines = fForm->Journal().Count();
     PressKey(Qt::Key_Return);
@@ -524,9 +531,10 @@ TEST_F(FormFixture, ReturnAndEnterInTheAddressBoxConnectAsTheButtonDoes) {
         TypeKeys("x");
         PressKey(Qt::Key_Down, Qt::AltModifier);
         ASSERT_NE(QApplication::activePopupWidget(), nullptr) << key;
+        const auto before = connects();
         PressKey(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << key;
-        EXPECT_EQ(Messages().front(), "Control connecting address: " + address) << key;
+        EXPECT_EQ(connects(), before + 1) << key;
         ASSERT_TRUE(WaitConnected()) << key;
     }
     EXPECT_EQ(fMessages.size(), 1U);
@@ -549,7 +557,7 @@ TEST_F(FormFixture, AddressWithAPortConnectsThereAndIsListedOnceInNormalForm) {
 
     TypeKeys(" " + address + ":" + port);
     PressKey(Qt::Key_Return);
-    EXPECT_EQ(Messages().front(), "Control connecting address: " + address + ":" + port);
+    EXPECT_TRUE(JournalHas("Control connecting address: " + address + ":" + port));
     ASSERT_TRUE(WaitConnected());
     EXPECT_EQ(TIniFile(fSettingsFile).ReadString("SECMRU", "ADDR0", ""),
               fAddress + ":" + port.toStdString());
@@ -559,7 +567,7 @@ TEST_F(FormFixture, AddressWithAPortConnectsThereAndIsListedOnceInNormalForm) {
     ASSERT_TRUE(WaitStopped());
     TypeAddress(address + ":10001");
     ClickConnect();
-    EXPECT_EQ(Messages().front(), "Control connecting address: " + address);
+    EXPECT_TRUE(JournalHas("Control connecting address: " + address));
     ASSERT_TRUE(WaitStopped());
     ASSERT_EQ(AddressBox()->count(), 2);
     EXPECT_EQ(AddressBox()->itemText(0), address);
