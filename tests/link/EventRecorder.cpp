@@ -1,5 +1,8 @@
 #include "EventRecorder.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 TSwObject::TNotifyEvent Plain(std::vector<std::string>& lines, const char* name) {
@@ -51,4 +54,15 @@ EventRecorder::EventRecorder(TSwObject& link) {
     link.OnRecoveryControl.Listen(Plain(l, "RecoveryControl"));
     link.OnRecoveryTime.Listen(Plain(l, "RecoveryTime"));
     link.OnCounters.Listen(Plain(l, "Counters"));
+}
+
+std::vector<std::string> WithoutLinkStats(const std::vector<std::string>& lines) {
+    std::vector<std::string> kept;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept),
+                 [](const std::string& line) { return !line.starts_with("LinkStat"); });
+    return kept;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }

@@ -19,3 +19,7 @@ public:
         return {Lines.begin() + static_cast<std::ptrdiff_t>(from), Lines.end()};
     }
 };
+
+// lines without the link statistics, which come at times of their own.
+std::vector<std::string> WithoutLinkStats(const std::vector<std::string>& lines);
+bool Contains(const std::vector<std::string>& lines, const std::string& line);

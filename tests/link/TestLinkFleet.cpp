@@ -35,17 +35,6 @@ Lines FirstPassEvents() {
     return lines;
 }
 
-Lines WithoutLinkStats(const Lines& lines) {
-    Lines kept;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept),
-                 [](const std::string& line) { return !line.starts_with("LinkStat"); });
-    return kept;
-}
-
-bool Contains(const Lines& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 std::size_t CountOf(const Lines& lines, const std::string& line) {
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }

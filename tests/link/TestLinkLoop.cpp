@@ -19,17 +19,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines WithoutLinkStats(const Lines& lines) {
-    Lines kept;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept),
-                 [](const std::string& line) { return !line.starts_with("LinkStat"); });
-    return kept;
-}
-
-bool Contains(const Lines& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 int ThreadCount() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
