@@ -48,11 +48,15 @@ fail() {
     exit 1
 }
 
-# A port on 127.0.0.1 that nothing listens on now.
+# A port on 127.0.0.1 that nothing listens on now, below the range the system takes the
+# local ports of outgoing connections from: the other tests' many loopback connections
+# could otherwise take it before the program listens on it.
 free_port() {
-    local port
+    local port low
+    low=$(cut -f1 /proc/sys/net/ipv4/ip_local_port_range)
+    [ "$low" -gt 12000 ] || low=32768
     for _ in $(seq 50); do
-        port=$((20000 + RANDOM % 40000))
+        port=$((10100 + RANDOM % (low - 10100)))
         if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
             echo "$port"
             return
