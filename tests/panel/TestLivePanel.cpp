@@ -248,6 +248,8 @@ TEST_F(LivePanel, SettingsPageShowsConvertsAndSendsTheDeviceValues) {
     EXPECT_EQ(second[6 + 7], 1) << "an empty level reads as 2.0 dB";
     EXPECT_EQ(second[6 + 1], 0) << "an empty time reads as 0";
     EXPECT_EQ(fDevice->State().Settings[11], 81);
+    // The read-back of the write refreshes every field; typing waits for it.
+    ASSERT_TRUE(PumpUntil([&] { return !fForm->Link()->SettingsWritten; }, 2s));
     Type("SEditSyncT", "150");
     EXPECT_EQ(Edit("SEditSyncT")->text(), "99.9") << "Return takes the typing into the range";
 }
