@@ -73,10 +73,11 @@ void Take(TLinkMachine& machine, TDriver& driver, TLinkStep step, bool ends) {
 // The reply a sound device gives to request.
 std::vector<std::uint8_t> SoundReply(const std::vector<std::uint8_t>& request) {
     for (int group = 1; group <= GROUP_COUNT; ++group) {
-        const TGroupSpec& spec = GroupSpec(group);
-        if (std::equal(request.begin(), request.end(), spec.Request.begin(), spec.Request.end())) {
-            std::vector<std::uint8_t> reply(spec.ReplyHeader.begin(), spec.ReplyHeader.end());
-            reply.resize(HEADER_SIZE + static_cast<std::size_t>(spec.PayloadLength), 0x5A);
+        const TGroupSpec& layout = GroupSpec(group);
+        if (std::equal(request.begin(), request.end(), layout.Request.begin(),
+                       layout.Request.end())) {
+            std::vector<std::uint8_t> reply(layout.ReplyHeader.begin(), layout.ReplyHeader.end());
+            reply.resize(HEADER_SIZE + static_cast<std::size_t>(layout.PayloadLength), 0x5A);
             return reply;
         }
     }

@@ -16,9 +16,9 @@ using Log = std::vector<std::string>;
 
 // A group's reply: its header and payload, every payload byte set to fill.
 std::vector<std::uint8_t> GroupReply(int group, std::uint8_t fill) {
-    const TGroupSpec& spec = GroupSpec(group);
-    std::vector<std::uint8_t> reply(spec.ReplyHeader.begin(), spec.ReplyHeader.end());
-    reply.resize(HEADER_SIZE + static_cast<std::size_t>(spec.PayloadLength), fill);
+    const TGroupSpec& layout = GroupSpec(group);
+    std::vector<std::uint8_t> reply(layout.ReplyHeader.begin(), layout.ReplyHeader.end());
+    reply.resize(HEADER_SIZE + static_cast<std::size_t>(layout.PayloadLength), fill);
     return reply;
 }
 
